@@ -1,0 +1,222 @@
+#!/usr/bin/env bash
+# Sets up everything tempoloom needs, idempotently: system packages, a free-threaded
+# CPython 3.14 (built from source into a cache when none is at hand), the project's
+# virtual environment, the module itself and the test dependencies.
+#
+# Sourced by the other scripts (they call tl_setup); run directly it just sets up.
+# Knobs: TEMPOLOOM_PYTHON (an interpreter to use), TEMPOLOOM_CPYTHON_TARBALL (CPython
+# source tarball to build from), TEMPOLOOM_CACHE (where interpreters are cached),
+# TEMPOLOOM_VENV (the virtual environment).
+set -euo pipefail
+
+TL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+TL_CACHE=${TEMPOLOOM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tempoloom}
+TL_VENV=${TEMPOLOOM_VENV:-$TL_ROOT/.venv}
+
+# Versions Debian serves as source tarballs, newest first, with their sha256.
+TL_CPYTHON_VERSIONS=(3.14.7 3.14.6)
+declare -A TL_CPYTHON_SHA256=(
+    [3.14.7]=3b48dac8fb59f62eaa67ac83c1eb12bda1b7a08406dd286e252c11a66be27f81
+    [3.14.6]=143b1dddefaec3bd2e21e3b839b34a2b7fb9842272883c576420d605e9f30c63
+)
+
+tl_say() { printf '[tempoloom] %s\n' "$*"; }
+tl_die() {
+    printf '[tempoloom] error: %s\n' "$*" >&2
+    exit 1
+}
+
+# Runs a command with its output in a log; on failure names the stage and the log.
+tl_logged() {
+    local stage=$1 log=$2
+    shift 2
+    mkdir -p "$(dirname "$log")"
+    if ! "$@" >>"$log" 2>&1; then
+        tail -n 20 "$log" >&2 || true
+        tl_die "stage '$stage' failed: $* (full log: $log)"
+    fi
+}
+
+tl_missing_packages() {
+    local pkg missing=()
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done
+    printf '%s\n' "${missing[@]}"
+}
+
+tl_apt_install() {
+    local missing
+    mapfile -t missing < <(tl_missing_packages "$@" | grep -v '^$' || true)
+    [ ${#missing[@]} -eq 0 ] && return 0
+    command -v apt-get >/dev/null || tl_die "missing packages ${missing[*]} and no apt-get to install them"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    tl_say "system packages: installing ${missing[*]}"
+    local log=$TL_CACHE/logs/apt.log
+    DEBIAN_FRONTEND=noninteractive tl_logged "system packages" "$log" "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive tl_logged "system packages" "$log" \
+        "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+tl_system_packages() {
+    local base=(ca-certificates curl xz-utils build-essential pkg-config binutils libgtest-dev)
+    if [ -z "$(tl_missing_packages "${base[@]}" | grep -v '^$' || true)" ]; then
+        tl_say "system packages: present"
+    fi
+    tl_apt_install "${base[@]}"
+}
+
+tl_is_free_threaded() {
+    "$1" -c 'import sys, sysconfig
+assert sys.version_info[:2] == (3, 14)
+assert sysconfig.get_config_var("Py_GIL_DISABLED") == 1
+assert not sys._is_gil_enabled()' >/dev/null 2>&1
+}
+
+# The first URI of the machine's Debian archive, as its apt configuration names it.
+tl_debian_mirror() {
+    local uri=""
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+    fi
+    if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+        uri=$(awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i !~ /^\[/) { print $i; exit } }' \
+            /etc/apt/sources.list)
+    fi
+    [ -n "$uri" ] || tl_die "no Debian mirror found in the apt configuration"
+    printf '%s\n' "${uri%/}"
+}
+
+tl_sha256() { sha256sum "$1" | awk '{print $1}'; }
+
+# Prints "VERSION PATH" of a verified source tarball, fetching one when none is given.
+tl_cpython_source() {
+    local tarball=${TEMPOLOOM_CPYTHON_TARBALL:-} sum v
+    if [ -n "$tarball" ]; then
+        [ -f "$tarball" ] || tl_die "TEMPOLOOM_CPYTHON_TARBALL=$tarball does not exist"
+        sum=$(tl_sha256 "$tarball")
+        for v in "${TL_CPYTHON_VERSIONS[@]}"; do
+            if [ "$sum" = "${TL_CPYTHON_SHA256[$v]}" ]; then
+                printf '%s %s\n' "$v" "$(cd "$(dirname "$tarball")" && pwd)/$(basename "$tarball")"
+                return 0
+            fi
+        done
+        tl_die "sha256 of $tarball is $sum, which matches no known CPython release (${TL_CPYTHON_VERSIONS[*]})"
+    fi
+    local mirror dest
+    mirror=$(tl_debian_mirror)
+    mkdir -p "$TL_CACHE/downloads"
+    for v in "${TL_CPYTHON_VERSIONS[@]}"; do
+        dest=$TL_CACHE/downloads/python3.14_$v.orig.tar.xz
+        if [ ! -f "$dest" ]; then
+            curl -fsSL -o "$dest.part" "$mirror/pool/main/p/python3.14/python3.14_$v.orig.tar.xz" ||
+                { rm -f "$dest.part"; continue; }
+            mv "$dest.part" "$dest"
+        fi
+        sum=$(tl_sha256 "$dest")
+        if [ "$sum" != "${TL_CPYTHON_SHA256[$v]}" ]; then
+            rm -f "$dest"
+            tl_die "downloaded CPython $v has sha256 $sum, expected ${TL_CPYTHON_SHA256[$v]}"
+        fi
+        printf '%s %s\n' "$v" "$dest"
+        return 0
+    done
+    tl_die "could not download CPython source (${TL_CPYTHON_VERSIONS[*]}) from the Debian mirror"
+}
+
+# Builds a CPython from source into the cache; extra configure flags select the variant.
+# Prints the interpreter's path.
+tl_build_cpython() {
+    local suffix=$1
+    shift
+    local src version tarball prefix
+    for version in "${TL_CPYTHON_VERSIONS[@]}"; do
+        prefix=$TL_CACHE/cpython-$version$suffix
+        if [ -f "$prefix/.complete" ]; then
+            printf '%s\n' "$prefix"
+            return 0
+        fi
+    done
+    read -r version tarball < <(tl_cpython_source) || exit 1
+    prefix=$TL_CACHE/cpython-$version$suffix
+    tl_apt_install libssl-dev libffi-dev zlib1g-dev libbz2-dev liblzma-dev libsqlite3-dev \
+        libreadline-dev uuid-dev >&2
+    local log=$TL_CACHE/logs/cpython-$version$suffix.log
+    : >"$log"
+    tl_say "interpreter: building CPython $version$suffix from $tarball (a few minutes; log: $log)" >&2
+    src=$TL_CACHE/build/cpython-$version$suffix
+    rm -rf "$src" "$prefix"
+    mkdir -p "$src"
+    tl_logged "interpreter: unpack" "$log" tar -xJf "$tarball" -C "$src" --strip-components=1
+    (
+        cd "$src"
+        tl_logged "interpreter: configure" "$log" ./configure "$@" --with-ensurepip=install --prefix="$prefix"
+        tl_logged "interpreter: make" "$log" make -j"$(nproc)"
+        tl_logged "interpreter: make install" "$log" make install
+    ) >&2
+    rm -rf "$src"
+    touch "$prefix/.complete"
+    printf '%s\n' "$prefix"
+}
+
+# Sets TL_PYTHON to a free-threaded CPython 3.14.
+tl_interpreter() {
+    local candidate prefix
+    for candidate in "${TEMPOLOOM_PYTHON:-}" "$(command -v python3.14t || true)"; do
+        [ -n "$candidate" ] || continue
+        if tl_is_free_threaded "$candidate"; then
+            TL_PYTHON=$candidate
+            tl_say "interpreter: $TL_PYTHON"
+            return 0
+        fi
+        [ "$candidate" = "${TEMPOLOOM_PYTHON:-}" ] &&
+            tl_die "TEMPOLOOM_PYTHON=$candidate is not a free-threaded CPython 3.14"
+    done
+    prefix=$(tl_build_cpython t --disable-gil)
+    TL_PYTHON=$prefix/bin/python3.14t
+    tl_is_free_threaded "$TL_PYTHON" || tl_die "$TL_PYTHON is not a free-threaded CPython 3.14"
+    tl_say "interpreter: $TL_PYTHON (cached)"
+}
+
+tl_venv() {
+    local log=$TL_CACHE/logs/venv.log
+    if [ -x "$TL_VENV/bin/python" ] && tl_is_free_threaded "$TL_VENV/bin/python" &&
+        [ "$("$TL_VENV/bin/python" -c 'import sys; print(sys._base_executable)')" -ef "$TL_PYTHON" ]; then
+        tl_say "virtual environment: $TL_VENV"
+    else
+        tl_say "virtual environment: creating $TL_VENV"
+        rm -rf "$TL_VENV"
+        tl_logged "virtual environment" "$log" "$TL_PYTHON" -m venv "$TL_VENV"
+    fi
+    TL_VPY=$TL_VENV/bin/python
+}
+
+tl_pip() { "$TL_VPY" -m pip --disable-pip-version-check "$@"; }
+
+tl_requirements() {
+    local log=$TL_CACHE/logs/pip.log
+    tl_say "dependencies: build and test requirements"
+    tl_logged "dependencies" "$log" tl_pip install -q -r "$TL_ROOT/requirements-dev.txt"
+}
+
+tl_install_module() {
+    local log=$TL_CACHE/logs/module.log
+    tl_say "module: building and installing tempoloom"
+    tl_logged "module" "$log" tl_pip install -q --no-build-isolation "$TL_ROOT"
+}
+
+tl_setup() {
+    mkdir -p "$TL_CACHE/logs"
+    tl_system_packages
+    tl_interpreter
+    tl_venv
+    tl_requirements
+    tl_install_module
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    tl_setup
+    tl_say "ready: $TL_VPY"
+fi

@@ -1,0 +1,54 @@
+// Attach depth and the deferred release list.
+#include "boundary/attach.hpp"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace tempoloom {
+namespace {
+
+thread_local std::int64_t depth = 0;
+
+struct DeferredList {
+    std::mutex lock;
+    std::vector<PyObject*> objects;
+};
+
+// Counts queued references, so that an attach finding none takes no lock.
+std::atomic<std::size_t> deferredCount{0};
+
+DeferredList& deferredList() {
+    static DeferredList list;
+    return list;
+}
+
+}  // namespace
+
+std::int64_t& attachDepth() noexcept { return depth; }
+
+void deferRelease(PyObject* object) noexcept {
+    DeferredList& list = deferredList();
+    std::lock_guard guard(list.lock);
+    list.objects.push_back(object);
+    deferredCount.fetch_add(1, std::memory_order_release);
+}
+
+void drainDeferredReleases() noexcept {
+    if (deferredCount.load(std::memory_order_acquire) == 0) {
+        return;
+    }
+    std::vector<PyObject*> taken;
+    {
+        DeferredList& list = deferredList();
+        std::lock_guard guard(list.lock);
+        taken.swap(list.objects);
+        deferredCount.fetch_sub(taken.size(), std::memory_order_relaxed);
+    }
+    // Released after the lock is dropped: a destructor may run Python code.
+    for (PyObject* object : taken) {
+        _Py_DecRef(object);
+    }
+}
+
+}  // namespace tempoloom

@@ -1,0 +1,140 @@
+// Making, setting and materializing pending errors.
+#include "boundary/pending_error.hpp"
+
+#include "boundary/internal_fault.hpp"
+#include "boundary/panic_exception.hpp"
+
+#include <cstdio>
+#include <utility>
+
+namespace tempoloom {
+namespace {
+
+std::string qualifiedName(PyTypeObject* type) {
+    OwnedRef name = OwnedRef::steal(PyType_GetQualName(type));
+    Py_ssize_t size = 0;
+    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return "<failed to extract type name>";
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string mismatchText(PyObject* object, PyTypeObject* expected) {
+    std::string text = "'";
+    if (object == Py_None) {
+        text += "None' is not";
+    } else {
+        text += qualifiedName(Py_TYPE(object));
+        text += "' object is not";
+    }
+    text += " an instance of '";
+    text += qualifiedName(expected);
+    text += '\'';
+    return text;
+}
+
+OwnedRef strFromText(const std::string& text) {
+    return requireObject(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// str() of an object as UTF-8, or nothing (with the failure cleared).
+std::optional<std::string> strOf(PyObject* object) {
+    OwnedRef str = OwnedRef::steal(PyObject_Str(object));
+    Py_ssize_t size = 0;
+    const char* utf8 = str ? PyUnicode_AsUTF8AndSize(str.get(), &size) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PendingError PendingError::withMessage(PyObject* type, std::string message) {
+    return PendingError(Message{OwnedRef::share(type), std::move(message), false});
+}
+
+PendingError PendingError::panic(std::string message) {
+    return PendingError(Message{OwnedRef::share(panicExceptionType()), std::move(message), true});
+}
+
+PendingError PendingError::typeMismatch(PyObject* object, PyTypeObject* expected) {
+    return PendingError(Mismatch{OwnedRef::share(object),
+                                 OwnedRef::share(reinterpret_cast<PyObject*>(expected))});
+}
+
+PendingError PendingError::materialized(OwnedRef instance) noexcept {
+    return PendingError(State(std::in_place_index<2>, std::move(instance)));
+}
+
+std::optional<PendingError> PendingError::fetch() {
+    OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+    if (!raised) {
+        return std::nullopt;
+    }
+    if (Py_TYPE(raised.get()) == reinterpret_cast<PyTypeObject*>(panicExceptionType())) {
+        // A fault of ours that went through Python code: resume it, traceback shown.
+        std::string message = strOf(raised.get()).value_or("Unwrapped panic from Python code");
+        std::fputs(
+            "tempoloom: a PanicException came back from Python code; resuming the internal "
+            "fault\nPython stack trace below:\n",
+            stderr);
+        std::fflush(stderr);
+        PyErr_SetRaisedException(raised.release());
+        PyErr_PrintEx(0);
+        resumeFault(std::move(message));
+    }
+    return materialized(std::move(raised));
+}
+
+PendingError PendingError::fetchOrSystemError() {
+    if (auto error = fetch()) {
+        return std::move(*error);
+    }
+    return withMessage(PyExc_SystemError, "attempted to fetch exception but none was set");
+}
+
+void PendingError::restore() && {
+    if (auto* instance = std::get_if<OwnedRef>(&state_)) {
+        PyErr_SetRaisedException(instance->release());
+        return;
+    }
+    OwnedRef type;
+    OwnedRef value;
+    if (auto* message = std::get_if<Message>(&state_)) {
+        type = std::move(message->type);
+        value = strFromText(message->text);
+        if (message->asTuple) {
+            value = requireObject(PyTuple_Pack(1, value.get()));
+        }
+    } else {
+        auto& mismatch = std::get<Mismatch>(state_);
+        type = OwnedRef::share(PyExc_TypeError);
+        value = strFromText(mismatchText(mismatch.object.get(),
+                                         reinterpret_cast<PyTypeObject*>(mismatch.expected.get())));
+    }
+    if (PyExceptionClass_Check(type.get())) {
+        PyErr_SetObject(type.get(), value.get());
+    } else {
+        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    }
+}
+
+PyObject* PendingError::materialize() {
+    if (auto* instance = std::get_if<OwnedRef>(&state_)) {
+        return instance->get();
+    }
+    std::move(*this).restore();
+    OwnedRef instance = OwnedRef::steal(PyErr_GetRaisedException());
+    if (!instance) {
+        raiseFault("exception missing after writing to the interpreter");
+    }
+    state_.emplace<OwnedRef>(std::move(instance));
+    return std::get<OwnedRef>(state_).get();
+}
+
+}  // namespace tempoloom

@@ -1,0 +1,25 @@
+// Releasing references with respect for detached threads; checked object creation.
+#include "boundary/py_ref.hpp"
+
+#include "boundary/attach.hpp"
+#include "boundary/internal_fault.hpp"
+
+namespace tempoloom {
+
+void releaseReference(PyObject* object) noexcept {
+    if (attachDepth() > 0) {
+        Py_DECREF(object);
+    } else {
+        deferRelease(object);
+    }
+}
+
+OwnedRef requireObject(PyObject* fresh, std::source_location where) {
+    if (fresh == nullptr) {
+        PyErr_WriteUnraisable(nullptr);
+        raiseFault("PyObject pointer is null", where);
+    }
+    return OwnedRef::steal(fresh);
+}
+
+}  // namespace tempoloom

@@ -1,0 +1,30 @@
+// The operating-system seam: monotonic counter, wall clock, thread sleep, spin hint and
+// thread identity. One implementation file per operating system; nothing else in the
+// module includes system time headers.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+namespace tempoloom::platform {
+
+// Current value of the monotonic counter in ticks, or nothing when it cannot be read.
+std::optional<std::uint64_t> counterTicks() noexcept;
+
+// The counter's fixed frequency in ticks per second, or nothing when it cannot be read.
+std::optional<std::uint64_t> counterFrequency() noexcept;
+
+// Wall-clock time as 100-nanosecond intervals since 1601-01-01 00:00:00 UTC.
+std::int64_t wallClockFileTime() noexcept;
+
+// Suspends the calling thread for at least the given span. Never fails.
+void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept;
+
+// The operating system's id of the calling thread.
+std::uint64_t currentThreadId() noexcept;
+
+// Writes the calling thread's native stack to the stream, as far as the platform can.
+void writeStackTrace(std::FILE* stream) noexcept;
+
+}  // namespace tempoloom::platform

@@ -1,0 +1,92 @@
+// POSIX implementation of the platform seam: CLOCK_MONOTONIC in nanoseconds as the
+// counter, CLOCK_REALTIME rebased to 1601 so the epoch arithmetic matches Windows.
+#include "platform/platform.hpp"
+
+#include <cerrno>
+#include <ctime>
+#include <execinfo.h>
+#include <limits>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/syscall.h>
+#elif defined(__APPLE__)
+#include <pthread.h>
+#endif
+
+namespace tempoloom::platform {
+namespace {
+
+constexpr std::uint64_t nanosPerSecond = 1'000'000'000;
+// 100-ns intervals from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t unixEpochAsFileTime = 116'444'736'000'000'000;
+
+}  // namespace
+
+std::optional<std::uint64_t> counterTicks() noexcept {
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0 || now.tv_sec < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(now.tv_sec) * nanosPerSecond +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+std::optional<std::uint64_t> counterFrequency() noexcept { return nanosPerSecond; }
+
+std::int64_t wallClockFileTime() noexcept {
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return std::numeric_limits<std::int64_t>::min();
+    }
+    // Floor to 100-ns units, also for instants before 1970 (negative tv_sec).
+    return unixEpochAsFileTime + static_cast<std::int64_t>(now.tv_sec) * 10'000'000 +
+           now.tv_nsec / 100;
+}
+
+void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept {
+    timespec deadline{};
+    if (clock_gettime(CLOCK_MONOTONIC, &deadline) != 0) {
+        return;
+    }
+    // An absolute deadline survives restarts after signals without drifting. A span
+    // beyond time_t's reach is cut to the largest deadline; such a sleep outlives us.
+    constexpr auto maxSeconds = static_cast<std::uint64_t>(std::numeric_limits<time_t>::max());
+    std::uint64_t sec = static_cast<std::uint64_t>(deadline.tv_sec);
+    long nsec = deadline.tv_nsec + static_cast<long>(nanoseconds);
+    if (nsec >= static_cast<long>(nanosPerSecond)) {
+        nsec -= static_cast<long>(nanosPerSecond);
+        ++sec;
+    }
+    if (seconds > maxSeconds - sec) {
+        sec = maxSeconds;
+        nsec = static_cast<long>(nanosPerSecond) - 1;
+    } else {
+        sec += seconds;
+    }
+    deadline.tv_sec = static_cast<time_t>(sec);
+    deadline.tv_nsec = nsec;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+std::uint64_t currentThreadId() noexcept {
+#if defined(__linux__)
+    return static_cast<std::uint64_t>(syscall(SYS_gettid));
+#elif defined(__APPLE__)
+    std::uint64_t id = 0;
+    pthread_threadid_np(nullptr, &id);
+    return id;
+#else
+    return static_cast<std::uint64_t>(getpid());
+#endif
+}
+
+void writeStackTrace(std::FILE* stream) noexcept {
+    void* frames[64];
+    const int count = backtrace(frames, 64);
+    std::fflush(stream);
+    backtrace_symbols_fd(frames, count, fileno(stream));
+}
+
+}  // namespace tempoloom::platform

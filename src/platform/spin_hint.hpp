@@ -1,0 +1,18 @@
+// The processor's spin-wait hint, executed once per pass of a busy-wait.
+#pragma once
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+#include <immintrin.h>
+#endif
+
+namespace tempoloom::platform {
+
+inline void spinHint() noexcept {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+    _mm_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+    asm volatile("yield" ::: "memory");
+#endif
+}
+
+}  // namespace tempoloom::platform

@@ -1,0 +1,57 @@
+// The argument parser's message texts.
+#include "boundary/parser_messages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace tempoloom::messages {
+namespace {
+
+constexpr std::array<std::string_view, 1> t{"t"};
+constexpr std::array<std::string_view, 1> applyZero{"applyZero"};
+constexpr ParameterList sleepList{"sleep", "", t, 0, 1, {}};
+constexpr ParameterList newList{"__new__", "MonotonicClock", {}, 0, 0, {}};
+constexpr ParameterList getTimeList{"getTime", "MonotonicClock", applyZero, 0, 0, {}};
+constexpr ParameterList addList{"add", "Clock", t, 0, 1, {}};
+
+TEST(ParserMessages, TooManyPositional) {
+    EXPECT_EQ(tooManyPositional(sleepList, 2), "sleep() takes 1 positional arguments but 2 were given");
+    EXPECT_EQ(tooManyPositional(newList, 1),
+              "MonotonicClock.__new__() takes 0 positional arguments but 1 was given");
+    EXPECT_EQ(tooManyPositional(getTimeList, 2),
+              "MonotonicClock.getTime() takes from 0 to 1 positional arguments but 2 were given");
+}
+
+TEST(ParserMessages, KeywordProblems) {
+    EXPECT_EQ(unexpectedKeyword(sleepList, "x"), "sleep() got an unexpected keyword argument 'x'");
+    EXPECT_EQ(multipleValues(addList, "t"), "Clock.add() got multiple values for argument 't'");
+    constexpr std::array<std::string_view, 2> two{"a", "b"};
+    EXPECT_EQ(positionalOnlyAsKeyword(sleepList, two),
+              "sleep() got some positional-only arguments passed as keyword arguments: 'a' and 'b'");
+}
+
+TEST(ParserMessages, MissingRequired) {
+    EXPECT_EQ(missingRequired(addList, "positional", t),
+              "Clock.add() missing 1 required positional argument: 't'");
+    constexpr std::array<std::string_view, 3> three{"p", "q", "r"};
+    EXPECT_EQ(missingRequired(sleepList, "keyword", three),
+              "sleep() missing 3 required keyword arguments: 'p', 'q', and 'r'");
+}
+
+TEST(ParserMessages, NameLists) {
+    EXPECT_EQ(nameList({}), "");
+    EXPECT_EQ(nameList(t), "'t'");
+    constexpr std::array<std::string_view, 4> four{"a", "b", "c", "d"};
+    EXPECT_EQ(nameList(four), "'a', 'b', 'c', and 'd'");
+}
+
+TEST(ParserMessages, LossyUtf8ReplacesEachSurrogate) {
+    EXPECT_EQ(lossyUtf8(U"abc"), "abc");
+    EXPECT_EQ(lossyUtf8(U"\u00e9\u20ac\U0001F600"), "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    const char32_t surrogates[] = {U'x', 0xDC80, 0xD800, U'y'};
+    EXPECT_EQ(lossyUtf8(std::u32string_view(surrogates, 4)), "x\xef\xbf\xbd\xef\xbf\xbdy");
+}
+
+}  // namespace
+}  // namespace tempoloom::messages

@@ -1,0 +1,20 @@
+import subprocess
+import sys
+
+import pytest
+
+
+@pytest.fixture
+def run_python():
+    """Runs code in a fresh interpreter of the same environment; returns the result."""
+
+    def run(code, *, env=None, flags=()):
+        return subprocess.run(
+            [sys.executable, *flags, "-c", code],
+            capture_output=True,
+            text=True,
+            timeout=120,
+            env=env,
+        )
+
+    return run

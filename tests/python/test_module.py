@@ -1,0 +1,96 @@
+"""What the interpreter sees of the module and its classes before any call."""
+
+import importlib
+import shutil
+import subprocess
+import sys
+import weakref
+
+import pytest
+
+import tempoloom
+from tempoloom import MonotonicClock
+
+
+def test_exports_exactly_the_init_function():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    out = subprocess.run(
+        [nm, "-D", "--defined-only", tempoloom.__file__], capture_output=True, text=True, check=True
+    ).stdout
+    symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
+    assert symbols == ["PyInit_tempoloom"]
+
+
+def test_gil_stays_off_after_import(run_python):
+    result = run_python(
+        "import sys, tempoloom; print(sys._is_gil_enabled())", flags=("-X", "gil=0", "-W", "error")
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "False"
+    assert result.stderr == ""
+
+
+def test_names_and_all():
+    assert tempoloom.__all__[-1] == "MonotonicClock"
+    for name in tempoloom.__all__:
+        assert hasattr(tempoloom, name)
+    assert tempoloom.__doc__
+
+
+def test_class_identity_and_docstrings():
+    assert MonotonicClock.__module__ == "builtins"
+    assert MonotonicClock.__name__ == MonotonicClock.__qualname__ == "MonotonicClock"
+    assert repr(MonotonicClock) == "<class 'builtins.MonotonicClock'>"
+    assert MonotonicClock.__base__ is object
+    assert MonotonicClock.__text_signature__ == "()"
+    assert MonotonicClock.getTime.__text_signature__ == "($self, applyZero=True)"
+    assert MonotonicClock.getLastResetTime.__text_signature__ == "($self)"
+    assert MonotonicClock.__doc__ == ""
+    for name in ("_timeAtLastReset", "_epochTimeAtLastReset"):
+        assert MonotonicClock.__dict__[name].__doc__ == ""
+
+
+def test_instances_have_no_dict_and_refuse_weak_references():
+    clock = MonotonicClock()
+    with pytest.raises(AttributeError):
+        clock.extra = 1
+    with pytest.raises(TypeError):
+        weakref.ref(clock)
+    for name in ("_timeAtLastReset", "_epochTimeAtLastReset"):
+        before = getattr(clock, name)
+        with pytest.raises(AttributeError):
+            setattr(clock, name, 1.0)
+        with pytest.raises(AttributeError):
+            delattr(clock, name)
+        assert getattr(clock, name) == before
+
+
+def test_types_are_mutable_and_subclassable():
+    MonotonicClock.tempoloomTestAttribute = 1
+    try:
+        assert MonotonicClock.tempoloomTestAttribute == 1
+    finally:
+        del MonotonicClock.tempoloomTestAttribute
+
+    class Derived(MonotonicClock):
+        pass
+
+    derived = Derived()
+    derived.note = "subclasses get a dict"
+    assert isinstance(derived, MonotonicClock)
+    assert derived.getTime() >= 0.0
+    del derived  # deallocation through the Python subclass
+
+
+def test_reimport_reuses_type_objects():
+    first = sys.modules.pop("tempoloom")
+    try:
+        second = importlib.import_module("tempoloom")
+        assert second is not first
+        assert second.MonotonicClock is first.MonotonicClock
+        assert second.__all__ == first.__all__
+        assert second.__all__ is not first.__all__
+    finally:
+        sys.modules["tempoloom"] = first

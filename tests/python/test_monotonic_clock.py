@@ -1,0 +1,63 @@
+"""MonotonicClock's readings."""
+
+import threading
+import time
+
+from tempoloom import MonotonicClock
+
+
+def test_new_clock_reads_from_zero():
+    before = time.time()
+    clock = MonotonicClock()
+    after = time.time()
+    assert clock._timeAtLastReset == 0.0
+    assert clock.getLastResetTime() == 0.0
+    assert before - 0.001 <= clock._epochTimeAtLastReset <= after + 0.001
+    first = clock.getTime()
+    raw = clock.getTime(False)
+    assert 0.0 <= first <= raw < 5.0
+    assert isinstance(first, float)
+
+
+def test_readings_never_decrease_and_track_perf_counter():
+    clock = MonotonicClock()
+    start = time.perf_counter()
+    readings = [clock.getTime() for _ in range(10_000)]
+    assert readings == sorted(readings)
+    time.sleep(0.05)
+    elapsed = time.perf_counter() - start
+    reading = clock.getTime(applyZero=True)
+    assert 0.05 <= reading
+    assert abs(reading - elapsed) < 0.05
+
+
+def test_epoch_granularity_is_100_nanoseconds():
+    for _ in range(20):
+        epoch = MonotonicClock()._epochTimeAtLastReset
+        # Within double precision of a multiple of 100 ns.
+        units = epoch * 1e7
+        assert abs(units - round(units)) < 0.5
+
+
+def test_many_threads_read_one_clock():
+    clock = MonotonicClock()
+    errors = []
+    barrier = threading.Barrier(8)
+
+    def reader():
+        barrier.wait()
+        try:
+            for _ in range(20_000):
+                clock.getTime()
+                clock.getLastResetTime()
+                clock._timeAtLastReset
+                clock._epochTimeAtLastReset
+        except BaseException as error:  # noqa: BLE001 - any failure is the finding
+            errors.append(error)
+
+    threads = [threading.Thread(target=reader) for _ in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == []
