@@ -1,8 +1,10 @@
 // The module definition, its exported initialisation function and its execution step.
 #include "boundary/conversions.hpp"
 #include "boundary/entry_frame.hpp"
+#include "module/c_function.hpp"
 #include "module/type_cache.hpp"
 #include "module/type_specs.hpp"
+#include "sleep/entries.hpp"
 
 namespace tempoloom {
 namespace {
@@ -30,6 +32,25 @@ Fallible<void> addToModule(PyObject* module, PyObject* name, PyObject* value) {
     return {};
 }
 
+// Consumes function; the module keeps its own reference through the attribute.
+Fallible<void> addFunction(PyObject* module, OwnedRef function) {
+    OwnedRef name = OwnedRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
+    if (!name) {
+        return failFromInterpreter();
+    }
+    if (!PyUnicode_Check(name.get())) {
+        return failWith(PendingError::typeMismatch(name.get(), &PyUnicode_Type));
+    }
+    return addToModule(module, name.get(), function.get());
+}
+
+// The module's functions. METH_STATIC: the interpreter passes no self and shows
+// __self__ as None.
+PyMethodDef sleepersDefinition{"sleepers", asCFunction(sleepersEntry),
+                               METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "sleepers(t)\n--\n\n"};
+PyMethodDef sleepDefinition{"sleep", asCFunction(sleepEntry),
+                            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, "sleep(t)\n--\n\n"};
+
 Fallible<void> addClass(PyObject* module, ClockClass cls) {
     auto type = TypeObjectCache::of(cls).get();
     if (!type) {
@@ -46,7 +67,20 @@ Fallible<void> execModule(PyObject* module) {
     if (!PyModule_Check(module)) {
         return failWith(PendingError::typeMismatch(module, &PyModule_Type));
     }
-    for (ClockClass cls : {ClockClass::monotonicClock}) {
+    for (PyMethodDef* definition : {&sleepersDefinition, &sleepDefinition}) {
+        OwnedRef moduleName = OwnedRef::steal(PyModule_GetNameObject(module));
+        if (!moduleName) {
+            return failFromInterpreter();
+        }
+        OwnedRef function =
+            OwnedRef::steal(PyCMethod_New(definition, module, moduleName.get(), nullptr));
+        if (!function) {
+            return failFromInterpreter();
+        }
+        // A failure to bind a function is dropped: the import goes on without it.
+        static_cast<void>(addFunction(module, std::move(function)));
+    }
+    for (ClockClass cls : {ClockClass::monotonicClock, ClockClass::clock}) {
         if (auto added = addClass(module, cls); !added) {
             return added;
         }

@@ -2,14 +2,10 @@
 #include "module/type_specs.hpp"
 
 #include "clock/entries.hpp"
+#include "module/c_function.hpp"
 
 namespace tempoloom {
 namespace {
-
-template <class Function>
-PyCFunction asCFunction(Function function) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
 
 PyMethodDef monotonicClockMethods[] = {
     {"getTime", asCFunction(getTimeEntry), METH_FASTCALL | METH_KEYWORDS,
@@ -30,8 +26,23 @@ const ClassDefinition monotonicClock{
     monotonicClockNew,         monotonicClockMethods,     monotonicClockAttributes,
 };
 
+PyMethodDef clockMethods[] = {
+    {"reset", asCFunction(resetEntry), METH_FASTCALL | METH_KEYWORDS,
+     "reset($self, newT=0)\n--\n\n"},
+    {"addTime", asCFunction(addTimeEntry), METH_FASTCALL | METH_KEYWORDS,
+     "addTime($self, t)\n--\n\n"},
+    {"add", asCFunction(addEntry), METH_FASTCALL | METH_KEYWORDS, "add($self, t)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassDefinition clock{
+    "Clock", "builtins.Clock", "Clock()\n--\n\n", clockNew, clockMethods, nullptr,
+};
+
 }  // namespace
 
-const ClassDefinition& classDefinition(ClockClass) noexcept { return monotonicClock; }
+const ClassDefinition& classDefinition(ClockClass cls) noexcept {
+    return cls == ClockClass::clock ? clock : monotonicClock;
+}
 
 }  // namespace tempoloom

@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import tempoloom
-from tempoloom import MonotonicClock
+from tempoloom import Clock, MonotonicClock
 
 
 def test_exports_exactly_the_init_function():
@@ -33,7 +33,7 @@ def test_gil_stays_off_after_import(run_python):
 
 
 def test_names_and_all():
-    assert tempoloom.__all__[-1] == "MonotonicClock"
+    assert tempoloom.__all__ == ["sleepers", "sleep", "MonotonicClock", "Clock"]
     for name in tempoloom.__all__:
         assert hasattr(tempoloom, name)
     assert tempoloom.__doc__
@@ -52,8 +52,9 @@ def test_class_identity_and_docstrings():
         assert MonotonicClock.__dict__[name].__doc__ == ""
 
 
-def test_instances_have_no_dict_and_refuse_weak_references():
-    clock = MonotonicClock()
+@pytest.mark.parametrize("cls", ["MonotonicClock", "Clock"])
+def test_instances_have_no_dict_and_refuse_weak_references(cls):
+    clock = getattr(tempoloom, cls)()
     with pytest.raises(AttributeError):
         clock.extra = 1
     with pytest.raises(TypeError):
@@ -74,14 +75,18 @@ def test_types_are_mutable_and_subclassable():
     finally:
         del MonotonicClock.tempoloomTestAttribute
 
-    class Derived(MonotonicClock):
-        pass
+    for base in (MonotonicClock, Clock):
 
-    derived = Derived()
-    derived.note = "subclasses get a dict"
-    assert isinstance(derived, MonotonicClock)
-    assert derived.getTime() >= 0.0
-    del derived  # deallocation through the Python subclass
+        class Derived(base):
+            pass
+
+        derived = Derived()
+        derived.note = "subclasses get a dict"
+        assert isinstance(derived, base)
+        assert derived.getTime() >= 0.0
+        del derived  # deallocation through the Python subclass
+    Clock.tempoloomTestAttribute = 2
+    del Clock.tempoloomTestAttribute
 
 
 def test_reimport_reuses_type_objects():
@@ -90,6 +95,9 @@ def test_reimport_reuses_type_objects():
         second = importlib.import_module("tempoloom")
         assert second is not first
         assert second.MonotonicClock is first.MonotonicClock
+        assert second.Clock is first.Clock
+        assert second.sleep is not first.sleep
+        assert second.sleepers is not first.sleepers
         assert second.__all__ == first.__all__
         assert second.__all__ is not first.__all__
     finally:

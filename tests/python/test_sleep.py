@@ -1,0 +1,152 @@
+"""The precise sleep."""
+
+import gc
+import threading
+import time
+
+import pytest
+
+import tempoloom
+from tempoloom import sleep, sleepers
+
+
+@pytest.mark.parametrize("function", [sleep, sleepers])
+@pytest.mark.parametrize("seconds", [1e-10, 0.0001, 0.0002, 0.0003, 0.001, 0.0055, 0.02])
+def test_never_returns_early(function, seconds):
+    for _ in range(3):
+        start = time.perf_counter_ns()
+        assert function(seconds) is None
+        elapsed = time.perf_counter_ns() - start
+        assert elapsed >= seconds * 1e9
+        assert elapsed < seconds * 1e9 + 0.5e9
+
+
+def test_keyword_and_other_number_types():
+    start = time.perf_counter_ns()
+    sleep(t=0.002)
+    sleepers(t=0.001)
+    sleep(False)
+    sleep(1)  # int seconds
+    assert time.perf_counter_ns() - start >= 1.003e9
+
+
+@pytest.mark.parametrize("seconds", [0, 0.0, -0.0, -1, -1e300, float("-inf")])
+def test_nothing_to_wait_for(seconds):
+    start = time.perf_counter_ns()
+    assert sleep(seconds) is None
+    assert sleepers(seconds) is None
+    assert time.perf_counter_ns() - start < 0.1e9
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs", "message"),
+    [
+        ((), {}, "{}() missing 1 required positional argument: 't'"),
+        ((0.5, 1), {}, "{}() takes 1 positional arguments but 2 were given"),
+        ((1, 2), {"x": 3}, "{}() takes 1 positional arguments but 2 were given"),
+        ((), {"T": 1}, "{}() got an unexpected keyword argument 'T'"),
+        ((1,), {"t": 1}, "{}() got multiple values for argument 't'"),
+        (("x",), {}, "argument 't': must be real number, not str"),
+        ((None,), {}, "argument 't': must be real number, not NoneType"),
+    ],
+)
+@pytest.mark.parametrize("function", [sleep, sleepers])
+def test_argument_errors_name_the_function(function, args, kwargs, message):
+    start = time.perf_counter_ns()
+    with pytest.raises(TypeError) as info:
+        function(*args, **kwargs)
+    assert type(info.value) is TypeError
+    assert str(info.value) == message.format(function.__name__)
+    assert time.perf_counter_ns() - start < 0.4e9  # nothing was waited for
+
+
+def test_functions_are_bound_to_no_object():
+    for function, name in ((sleep, "sleep"), (sleepers, "sleepers")):
+        assert function.__name__ == name
+        assert function.__self__ is None
+        assert function.__module__ == tempoloom.__name__
+        assert function.__text_signature__ == "(t)"
+
+
+def test_other_threads_run_meanwhile():
+    progress = 0
+    stop = threading.Event()
+
+    def count():
+        nonlocal progress
+        while not stop.is_set():
+            progress += 1
+
+    worker = threading.Thread(target=count)
+    worker.start()
+    try:
+        time.sleep(0.01)
+        before = progress
+        sleep(0.2)
+        during = progress - before
+    finally:
+        stop.set()
+        worker.join()
+    assert during > 1000
+
+
+def test_a_sleeping_thread_does_not_stall_the_collector():
+    # A stop-the-world pause waits for attached threads; a sleeper must be detached.
+    started = threading.Event()
+
+    def sleeper():
+        started.set()
+        sleep(1.0)
+
+    thread = threading.Thread(target=sleeper)
+    thread.start()
+    started.wait()
+    time.sleep(0.05)
+    start = time.perf_counter()
+    gc.collect()
+    collect_time = time.perf_counter() - start
+    thread.join()
+    assert collect_time < 0.5
+
+
+def test_many_threads_sleep_at_once():
+    errors = []
+
+    def worker(i):
+        try:
+            for seconds in (0.001 * (i % 4 + 1), 0.0003, 0.0):
+                start = time.perf_counter_ns()
+                sleep(seconds)
+                if time.perf_counter_ns() - start < seconds * 1e9:
+                    errors.append(("early", seconds))
+        except BaseException as error:  # noqa: BLE001
+            errors.append(error)
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(16)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == []
+
+
+def test_signals_do_not_shorten_the_wait(run_python):
+    code = """
+import signal, time, tempoloom
+hits = 0
+def handler(signum, frame):
+    global hits
+    hits += 1
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+start = time.perf_counter_ns()
+tempoloom.sleep(0.1)
+elapsed = time.perf_counter_ns() - start
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(elapsed, hits)
+"""
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    elapsed, hits = map(int, result.stdout.split())
+    assert elapsed >= 100_000_000
+    assert hits >= 1
