@@ -8,6 +8,7 @@
 #include "boundary/pending_error.hpp"
 
 #include <concepts>
+#include <optional>
 #include <string>
 
 namespace tempoloom {
@@ -35,13 +36,13 @@ private:
 // built outside the catch: a failure to build it is not contained.
 template <class T, class Body>
 Fallible<T> runContained(Body& body) {
-    std::string faultMessage;
+    std::optional<std::string> faultMessage;
     try {
         return body();
     } catch (InternalFault& fault) {
         faultMessage = fault.message();
     }
-    return failWith(PendingError::panic(std::move(faultMessage)));
+    return failWith(PendingError::panic(std::move(*faultMessage)));
 }
 
 // Functions, methods, constructors and getters: a new reference, or null with an error set.

@@ -121,10 +121,10 @@ private:
 
 }  // namespace
 
-Fallible<void> parseVector(const ParameterList& list, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames, std::span<PyObject*> slots) {
-    SlotFiller filler(list, slots);
+Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
+                               Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
     const auto given = static_cast<std::size_t>(nargs);
+    SlotFiller filler(list, slots);
     if (auto ok = filler.positional(args, given); !ok) {
         return ok;
     }

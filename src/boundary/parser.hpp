@@ -4,14 +4,29 @@
 #include "boundary/parameter_list.hpp"
 #include "boundary/pending_error.hpp"
 
+#include <algorithm>
 #include <span>
 
 namespace tempoloom {
 
+// The general case of parseVector: keywords, or a count out of range.
+Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
+                               Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
+
 // Vector calls: args holds the positional arguments, then the keyword values in the order
 // of kwnames (a tuple or null). Slots receive borrowed references or stay null.
-Fallible<void> parseVector(const ParameterList& list, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames, std::span<PyObject*> slots);
+inline Fallible<void> parseVector(const ParameterList& list, PyObject* const* args,
+                                  Py_ssize_t nargs, PyObject* kwnames,
+                                  std::span<PyObject*> slots) {
+    const auto given = static_cast<std::size_t>(nargs);
+    // The common call: positional arguments only, as many as allowed and required.
+    if (kwnames == nullptr && given <= list.positional.size() && given >= list.required &&
+        list.keywordOnly.empty()) {
+        std::copy_n(args, given, slots.begin());
+        return {};
+    }
+    return parseVectorSlow(list, args, nargs, kwnames, slots);
+}
 
 // Tuple-and-dict calls (constructors). kwargs may be null.
 Fallible<void> parseTupleDict(const ParameterList& list, PyObject* args, PyObject* kwargs,

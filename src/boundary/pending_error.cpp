@@ -67,7 +67,7 @@ PendingError PendingError::typeMismatch(PyObject* object, PyTypeObject* expected
                                  OwnedRef::share(reinterpret_cast<PyObject*>(expected))});
 }
 
-PendingError PendingError::materialized(OwnedRef instance) noexcept {
+PendingError PendingError::materialized(OwnedRef instance) {
     return PendingError(State(std::in_place_index<2>, std::move(instance)));
 }
 
@@ -99,20 +99,20 @@ PendingError PendingError::fetchOrSystemError() {
 }
 
 void PendingError::restore() && {
-    if (auto* instance = std::get_if<OwnedRef>(&state_)) {
+    if (auto* instance = std::get_if<OwnedRef>(state_.get())) {
         PyErr_SetRaisedException(instance->release());
         return;
     }
     OwnedRef type;
     OwnedRef value;
-    if (auto* message = std::get_if<Message>(&state_)) {
+    if (auto* message = std::get_if<Message>(state_.get())) {
         type = std::move(message->type);
         value = strFromText(message->text);
         if (message->asTuple) {
             value = requireObject(PyTuple_Pack(1, value.get()));
         }
     } else {
-        auto& mismatch = std::get<Mismatch>(state_);
+        auto& mismatch = std::get<Mismatch>(*state_);
         type = OwnedRef::share(PyExc_TypeError);
         value = strFromText(mismatchText(mismatch.object.get(),
                                          reinterpret_cast<PyTypeObject*>(mismatch.expected.get())));
@@ -125,7 +125,7 @@ void PendingError::restore() && {
 }
 
 PyObject* PendingError::materialize() {
-    if (auto* instance = std::get_if<OwnedRef>(&state_)) {
+    if (auto* instance = std::get_if<OwnedRef>(state_.get())) {
         return instance->get();
     }
     std::move(*this).restore();
@@ -133,8 +133,8 @@ PyObject* PendingError::materialize() {
     if (!instance) {
         raiseFault("exception missing after writing to the interpreter");
     }
-    state_.emplace<OwnedRef>(std::move(instance));
-    return std::get<OwnedRef>(state_).get();
+    state_->emplace<OwnedRef>(std::move(instance));
+    return std::get<OwnedRef>(*state_).get();
 }
 
 }  // namespace tempoloom

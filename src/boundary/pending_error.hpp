@@ -5,6 +5,7 @@
 #include "boundary/py_ref.hpp"
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -23,7 +24,7 @@ public:
     // A lazy TypeError "'X' object is not an instance of 'Y'", composed when set.
     static PendingError typeMismatch(PyObject* object, PyTypeObject* expected);
     // An exception instance.
-    static PendingError materialized(OwnedRef instance) noexcept;
+    static PendingError materialized(OwnedRef instance);
 
     // Takes the interpreter's pending exception, if any. A PanicException coming back
     // out of Python code resumes its internal fault instead.
@@ -48,9 +49,10 @@ private:
     };
     using State = std::variant<Message, Mismatch, OwnedRef>;
 
-    explicit PendingError(State state) noexcept : state_(std::move(state)) {}
+    explicit PendingError(State state) : state_(std::make_unique<State>(std::move(state))) {}
 
-    std::variant<Message, Mismatch, OwnedRef> state_;
+    // Boxed: a failure is rare, and a one-word error keeps every Fallible result small.
+    std::unique_ptr<State> state_;
 };
 
 template <class T>

@@ -10,10 +10,16 @@
 
 namespace tempoloom {
 
+namespace {
+
+// Constant-initialised: reading a cache costs no guard check.
+constinit TypeObjectCache monotonicClockCache(ClockClass::monotonicClock);
+constinit TypeObjectCache clockCache(ClockClass::clock);
+
+}  // namespace
+
 TypeObjectCache& TypeObjectCache::of(ClockClass cls) noexcept {
-    static TypeObjectCache monotonicClock(ClockClass::monotonicClock);
-    static TypeObjectCache clock(ClockClass::clock);
-    return cls == ClockClass::clock ? clock : monotonicClock;
+    return cls == ClockClass::clock ? clockCache : monotonicClockCache;
 }
 
 Fallible<PyTypeObject*> TypeObjectCache::get() {

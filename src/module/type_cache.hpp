@@ -25,8 +25,9 @@ public:
         return requireSlow();
     }
 
+    explicit constexpr TypeObjectCache(ClockClass cls) noexcept : class_(cls) {}
+
 private:
-    explicit TypeObjectCache(ClockClass cls) noexcept : class_(cls) {}
     PyTypeObject* requireSlow();
     Fallible<PyTypeObject*> build();
 
