@@ -1,0 +1,255 @@
+"""tempoloom's benchmarks, side by side with the standard library in one run.
+
+    python bench/run.py [--quick] [--json FILE] [--svg FILE]
+
+Every figure is a distribution or a ratio measured in the same run, interleaved where it
+can be, since the machines this runs on are shared and noisy. --quick runs the sleep
+precision part alone, shortened, for the demo.
+"""
+
+import argparse
+import json
+import os
+import platform
+import statistics
+import sys
+import threading
+import time
+import timeit
+
+import tempoloom
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from svg_plot import overshoot_svg  # noqa: E402
+
+try:
+    import naptime
+except ImportError:  # a benchmark-only dependency; the rest runs without it
+    naptime = None
+
+SLEEP_LENGTHS = [0.0001, 0.0005, 0.001, 0.005, 0.01, 0.05]
+
+
+def sleepers():
+    functions = {"tempoloom.sleep": tempoloom.sleep, "time.sleep": time.sleep}
+    if naptime is not None:
+        functions["naptime.sleep"] = naptime.sleep
+    return functions
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]
+
+
+def summarize(overshoots_ns, cpu_ns):
+    return {
+        "calls": len(overshoots_ns),
+        "median_us": statistics.median(overshoots_ns) / 1e3,
+        "p99_us": percentile(overshoots_ns, 0.99) / 1e3,
+        "max_us": max(overshoots_ns) / 1e3,
+        "early_returns": sum(1 for v in overshoots_ns if v < 0),
+        "cpu_per_call_us": statistics.median(cpu_ns) / 1e3,
+        "samples_us": [v / 1e3 for v in overshoots_ns],
+    }
+
+
+def sleep_precision(budget_s, progress):
+    """Overshoot and thread CPU per call; the functions take turns call by call."""
+    functions = sleepers()
+    results = {}
+    for i, t in enumerate(SLEEP_LENGTHS):
+        calls = int(min(400, max(25, budget_s / len(SLEEP_LENGTHS) / len(functions) / t)))
+        over = {name: [] for name in functions}
+        cpu = {name: [] for name in functions}
+        for _ in range(calls):
+            for name, sleep in functions.items():
+                c0 = time.thread_time_ns()
+                start = time.perf_counter_ns()
+                sleep(t)
+                end = time.perf_counter_ns()
+                cpu[name].append(time.thread_time_ns() - c0)
+                over[name].append(end - start - t * 1e9)
+        results[t] = {name: summarize(over[name], cpu[name]) for name in functions}
+        progress(f"sleep precision: {i + 1}/{len(SLEEP_LENGTHS)} lengths done")
+    return results
+
+
+def clock_reads(repeat=7, number=200_000):
+    monotonic = tempoloom.MonotonicClock()
+    clock = tempoloom.Clock()
+    candidates = {
+        "MonotonicClock.getTime()": monotonic.getTime,
+        "MonotonicClock.getTime(False)": lambda: None,  # replaced below: needs an argument
+        "MonotonicClock.getLastResetTime()": monotonic.getLastResetTime,
+        "MonotonicClock._timeAtLastReset": None,
+        "Clock.getTime()": clock.getTime,
+        "time.perf_counter()": time.perf_counter,
+        "time.monotonic()": time.monotonic,
+    }
+    statements = {
+        "MonotonicClock.getTime(False)": ("g(False)", {"g": monotonic.getTime}),
+        "MonotonicClock._timeAtLastReset": ("c._timeAtLastReset", {"c": monotonic}),
+    }
+    best = {name: float("inf") for name in candidates}
+    for _ in range(repeat):  # interleaved repeats, best of each
+        for name, function in candidates.items():
+            if name in statements:
+                stmt, env = statements[name]
+                seconds = timeit.timeit(stmt, number=number, globals=env)
+            else:
+                seconds = timeit.timeit(function, number=number)
+            best[name] = min(best[name], seconds / number * 1e9)
+    base = best["time.perf_counter()"]
+    return {name: {"ns_per_call": ns, "ratio_to_perf_counter": ns / base}
+            for name, ns in best.items()}
+
+
+def _throughput(make_call, threads, seconds=0.4):
+    counts = [0] * threads
+    barrier = threading.Barrier(threads + 1)
+    stop = threading.Event()
+
+    def worker(i):
+        call = make_call(i)
+        n = 0
+        barrier.wait()
+        while not stop.is_set():
+            for _ in range(1000):
+                call()
+            n += 1000
+        counts[i] = n
+
+    pool = [threading.Thread(target=worker, args=(i,)) for i in range(threads)]
+    for thread in pool:
+        thread.start()
+    barrier.wait()
+    time.sleep(seconds)
+    stop.set()
+    for thread in pool:
+        thread.join()
+    return sum(counts) / seconds
+
+
+def threaded_reads():
+    shared = tempoloom.MonotonicClock()
+    own = [tempoloom.MonotonicClock() for _ in range(2)]
+    cases = {
+        "getTime, one shared clock": lambda i: shared.getTime,
+        "getTime, one clock per thread": lambda i: own[i].getTime,
+        "time.perf_counter": lambda i: time.perf_counter,
+    }
+    out = {}
+    for name, make in cases.items():
+        one = max(_throughput(make, 1) for _ in range(2))
+        two = max(_throughput(make, 2) for _ in range(2))
+        out[name] = {"calls_per_s_1_thread": one, "calls_per_s_2_threads": two,
+                     "speedup": two / one}
+    return out
+
+
+def sleeping_neighbours(t=0.001, calls=150):
+    out = {}
+    for others in (1, 2, 4):
+        stop = threading.Event()
+
+        def neighbour():
+            while not stop.is_set():
+                tempoloom.sleep(t)
+
+        pool = [threading.Thread(target=neighbour) for _ in range(others)]
+        for thread in pool:
+            thread.start()
+        over = []
+        for _ in range(calls):
+            start = time.perf_counter_ns()
+            tempoloom.sleep(t)
+            over.append(time.perf_counter_ns() - start - t * 1e9)
+        stop.set()
+        for thread in pool:
+            thread.join()
+        out[others] = {"median_us": statistics.median(over) / 1e3,
+                       "p99_us": percentile(over, 0.99) / 1e3,
+                       "max_us": max(over) / 1e3,
+                       "early_returns": sum(1 for v in over if v < 0)}
+    return out
+
+
+def machine():
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as info:
+            cpu = next(line.split(":", 1)[1].strip() for line in info if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    return {"cpu": cpu, "cores": os.cpu_count(), "system": platform.platform(),
+            "python": sys.version.split()[0], "gil_enabled": sys._is_gil_enabled(),
+            "load_average": os.getloadavg() if hasattr(os, "getloadavg") else None}
+
+
+def print_precision(results):
+    print("\nSleep precision: overshoot (elapsed − t, µs) and thread CPU per call (µs)")
+    print(f"{'t (s)':>8}  {'function':16} {'calls':>5} {'median':>9} {'p99':>9} {'max':>9}"
+          f" {'early':>5} {'CPU':>8}  {'median vs time.sleep':>20}")
+    for t, by_function in results.items():
+        reference = by_function["time.sleep"]["median_us"]
+        for name, r in by_function.items():
+            ratio = r["median_us"] / reference if reference > 0 else float("nan")
+            print(f"{t:>8g}  {name:16} {r['calls']:>5} {r['median_us']:>9.2f} {r['p99_us']:>9.1f}"
+                  f" {r['max_us']:>9.1f} {r['early_returns']:>5} {r['cpu_per_call_us']:>8.1f}"
+                  f"  {ratio:>20.3f}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="sleep precision only, shortened")
+    parser.add_argument("--json", metavar="FILE", help="write all numbers as JSON")
+    parser.add_argument("--svg", metavar="FILE", help="plot the sleep overshoots as SVG")
+    args = parser.parse_args()
+
+    def progress(text):
+        print(f"[bench] {text}", file=sys.stderr, flush=True)
+
+    report = {"machine": machine()}
+    budget = 2.0 if args.quick else 18.0
+    report["sleep_precision"] = sleep_precision(budget, progress)
+    print_precision(report["sleep_precision"])
+    if not args.quick:
+        progress("clock reads")
+        reads = report["clock_reads"] = clock_reads()
+        print("\nClock reads: ns per call, best of 7 interleaved timeit repeats")
+        for name, r in reads.items():
+            print(f"  {name:36} {r['ns_per_call']:7.1f} ns   {r['ratio_to_perf_counter']:.3f} × perf_counter")
+        progress("threads without the GIL")
+        threads = report["threads"] = threaded_reads()
+        print("\nThroughput with threads (calls per second)")
+        for name, r in threads.items():
+            print(f"  {name:32} 1 thread {r['calls_per_s_1_thread'] / 1e6:6.2f} M/s"
+                  f"   2 threads {r['calls_per_s_2_threads'] / 1e6:6.2f} M/s   speed-up {r['speedup']:.2f}")
+        progress("sleeping neighbours")
+        neighbours = report["sleeping_neighbours"] = sleeping_neighbours()
+        print("\nsleep(0.001) overshoot while other threads sleep too (µs)")
+        for others, r in neighbours.items():
+            print(f"  {others} others: median {r['median_us']:.2f}  p99 {r['p99_us']:.1f}"
+                  f"  max {r['max_us']:.1f}  early {r['early_returns']}")
+        report["size"] = {"MonotonicClock": sys.getsizeof(tempoloom.MonotonicClock()),
+                          "Clock": sys.getsizeof(tempoloom.Clock())}
+        print(f"\nSize: sys.getsizeof(MonotonicClock()) = {report['size']['MonotonicClock']} bytes,"
+              f" Clock() = {report['size']['Clock']} bytes")
+    m = report["machine"]
+    print(f"\nMachine: {m['cpu']}, {m['cores']} cores, {m['system']}, Python {m['python']}"
+          f" (GIL {'on' if m['gil_enabled'] else 'off'})")
+    if args.svg:
+        rows = [(f"t = {t:g} s", {name: r["samples_us"] for name, r in by.items()})
+                for t, by in report["sleep_precision"].items()]
+        with open(args.svg, "w") as out:
+            out.write(overshoot_svg(rows, "Sleep overshoot, side by side"))
+        progress(f"plot written to {args.svg}")
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump(report, out, indent=1)
+        progress(f"numbers written to {args.json}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs the whole benchmark suite (under a minute): precision and CPU of sleeps, clock reads,
+# threads, size. Arguments go to bench/run.py (--json FILE, --svg FILE, --quick).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+tl_setup
+tl_say "benchmark dependencies"
+tl_logged "benchmark dependencies" "$TL_CACHE/logs/pip.log" tl_pip install -q -r "$TL_ROOT/bench/requirements.txt"
+tl_say "benchmark: running"
+"$TL_VPY" "$TL_ROOT/bench/run.py" "$@"
