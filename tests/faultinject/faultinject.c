@@ -1,0 +1,140 @@
+/*
+ * Fault injection for the module's time calls, loaded with LD_PRELOAD.
+ *
+ * Wraps clock_gettime and clock_nanosleep. Only calls made from code in an object whose
+ * path contains "tempoloom" are ever faulted, so the interpreter's own clock reads stay
+ * true and can measure what the module does. Tests steer it through ctypes with
+ * fi_set(), which arms one fault for one kind of call.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdatomic.h>
+#include <string.h>
+#include <time.h>
+
+enum kind { FI_REALTIME, FI_MONOTONIC, FI_NANOSLEEP, FI_KINDS };
+
+enum mode {
+    FI_OFF = 0,
+    FI_FAIL = 1,    /* clock_gettime: -1 with EINVAL; clock_nanosleep: EINTR at once */
+    FI_FIXED = 2,   /* clock_gettime: reads (sec, nsec) */
+    FI_RECEDE = 3,  /* clock_gettime: the n-th faulted read is the true one minus n * step */
+    FI_EARLY = 4,   /* clock_nanosleep: returns 0 at once, having slept nothing */
+};
+
+struct plan {
+    atomic_int mode;
+    atomic_long skip;  /* matching calls left to pass untouched first */
+    atomic_long left;  /* faulted calls left after those; negative: no limit */
+    atomic_long a, b;
+    atomic_long calls; /* matching calls seen while armed */
+    atomic_long hits;  /* calls faulted */
+};
+
+static struct plan plans[FI_KINDS];
+
+typedef int (*gettime_fn)(clockid_t, struct timespec *);
+typedef int (*nanosleep_fn)(clockid_t, int, const struct timespec *, struct timespec *);
+
+static gettime_fn real_gettime(void) {
+    static _Atomic(gettime_fn) real;
+    gettime_fn fn = atomic_load(&real);
+    if (fn == NULL) {
+        fn = (gettime_fn)dlsym(RTLD_NEXT, "clock_gettime");
+        atomic_store(&real, fn);
+    }
+    return fn;
+}
+
+static nanosleep_fn real_nanosleep(void) {
+    static _Atomic(nanosleep_fn) real;
+    nanosleep_fn fn = atomic_load(&real);
+    if (fn == NULL) {
+        fn = (nanosleep_fn)dlsym(RTLD_NEXT, "clock_nanosleep");
+        atomic_store(&real, fn);
+    }
+    return fn;
+}
+
+static int from_module(const void *caller) {
+    Dl_info info;
+    return dladdr(caller, &info) != 0 && info.dli_fname != NULL &&
+           strstr(info.dli_fname, "tempoloom") != NULL;
+}
+
+/* Decides whether this call is faulted; returns its 1-based number among faulted calls. */
+static long take(struct plan *plan, const void *caller) {
+    if (atomic_load(&plan->mode) == FI_OFF || !from_module(caller)) {
+        return 0;
+    }
+    atomic_fetch_add(&plan->calls, 1);
+    if (atomic_fetch_sub(&plan->skip, 1) > 0) {
+        return 0;
+    }
+    atomic_store(&plan->skip, 0);
+    long left = atomic_load(&plan->left);
+    if (left == 0) {
+        return 0;
+    }
+    if (left > 0 && atomic_fetch_sub(&plan->left, 1) <= 0) {
+        atomic_store(&plan->left, 0);
+        return 0;
+    }
+    return atomic_fetch_add(&plan->hits, 1) + 1;
+}
+
+int clock_gettime(clockid_t id, struct timespec *ts) {
+    struct plan *plan = id == CLOCK_REALTIME ? &plans[FI_REALTIME]
+                        : id == CLOCK_MONOTONIC ? &plans[FI_MONOTONIC]
+                                                : NULL;
+    long n = plan ? take(plan, __builtin_return_address(0)) : 0;
+    if (n == 0) {
+        return real_gettime()(id, ts);
+    }
+    switch (atomic_load(&plan->mode)) {
+        case FI_FIXED:
+            ts->tv_sec = atomic_load(&plan->a);
+            ts->tv_nsec = atomic_load(&plan->b);
+            return 0;
+        case FI_RECEDE: {
+            int rc = real_gettime()(id, ts);
+            long long ns = (long long)ts->tv_sec * 1000000000LL + ts->tv_nsec -
+                           (long long)n * atomic_load(&plan->a);
+            ts->tv_sec = ns / 1000000000LL;
+            ts->tv_nsec = ns % 1000000000LL;
+            return rc;
+        }
+        default:
+            errno = EINVAL;
+            return -1;
+    }
+}
+
+int clock_nanosleep(clockid_t id, int flags, const struct timespec *request,
+                    struct timespec *remain) {
+    struct plan *plan = &plans[FI_NANOSLEEP];
+    if (take(plan, __builtin_return_address(0)) == 0) {
+        return real_nanosleep()(id, flags, request, remain);
+    }
+    return atomic_load(&plan->mode) == FI_EARLY ? 0 : EINTR;
+}
+
+/* Arms one fault: `skip` matching calls pass, then `count` are faulted (negative: all). */
+void fi_set(int kind, int mode, long skip, long count, long a, long b) {
+    struct plan *plan = &plans[kind];
+    atomic_store(&plan->mode, FI_OFF);
+    atomic_store(&plan->skip, skip);
+    atomic_store(&plan->left, count);
+    atomic_store(&plan->a, a);
+    atomic_store(&plan->b, b);
+    atomic_store(&plan->calls, 0);
+    atomic_store(&plan->hits, 0);
+    atomic_store(&plan->mode, mode);
+}
+
+void fi_off(int kind) { atomic_store(&plans[kind].mode, FI_OFF); }
+
+long fi_calls(int kind) { return atomic_load(&plans[kind].calls); }
+
+long fi_hits(int kind) { return atomic_load(&plans[kind].hits); }
