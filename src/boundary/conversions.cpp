@@ -27,12 +27,15 @@ bool isNumpyBool(PyTypeObject* type) {
     return nameEquals(name.get(), "bool_") || nameEquals(name.get(), "bool");
 }
 
+// str() of the instance; lone surrogates survive the trip through UTF-8 bytes.
 std::string strOrUnprintable(PyObject* instance) {
     OwnedRef text = OwnedRef::steal(PyObject_Str(instance));
-    Py_ssize_t size = 0;
-    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
-    if (utf8 != nullptr) {
-        return std::string(utf8, static_cast<std::size_t>(size));
+    OwnedRef bytes =
+        OwnedRef::steal(text ? PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass")
+                             : nullptr);
+    if (bytes) {
+        return std::string(PyBytes_AS_STRING(bytes.get()),
+                           static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
     }
     PyErr_WriteUnraisable(instance);
     OwnedRef typeName = OwnedRef::steal(PyType_GetName(Py_TYPE(instance)));

@@ -66,7 +66,7 @@ public:
                 return fill(i, text, value);
             }
         }
-        return failWith(argumentError(messages::unexpectedKeyword(list_, text)));
+        return failWith(argumentError(messages::unexpectedKeyword(list_, renderKeyword(name))));
     }
 
     Fallible<void> finish(std::size_t given) {

@@ -35,9 +35,10 @@ std::string mismatchText(PyObject* object, PyTypeObject* expected) {
     return text;
 }
 
+// Message texts are UTF-8 that may carry lone surrogates taken from Python strings.
 OwnedRef strFromText(const std::string& text) {
     return requireObject(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
 }
 
 // str() of an object as UTF-8, or nothing (with the failure cleared).
