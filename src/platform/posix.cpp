@@ -39,8 +39,20 @@ std::int64_t wallClockFileTime() noexcept {
     if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
         return std::numeric_limits<std::int64_t>::min();
     }
-    // Floor to 100-ns units, also for instants before 1970 (negative tv_sec).
-    return unixEpochAsFileTime + static_cast<std::int64_t>(now.tv_sec) * 10'000'000 +
+    // Floor to 100-ns units, also for instants before 1970 (negative tv_sec); a clock
+    // beyond what the count can hold saturates instead of overflowing.
+    constexpr std::int64_t unitsPerSecond = 10'000'000;
+    constexpr std::int64_t maxSeconds =
+        (std::numeric_limits<std::int64_t>::max() - unixEpochAsFileTime) / unitsPerSecond - 1;
+    constexpr std::int64_t minSeconds =
+        (std::numeric_limits<std::int64_t>::min() + unixEpochAsFileTime) / unitsPerSecond + 1;
+    if (now.tv_sec > maxSeconds) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    if (now.tv_sec < minSeconds) {
+        return std::numeric_limits<std::int64_t>::min();
+    }
+    return unixEpochAsFileTime + static_cast<std::int64_t>(now.tv_sec) * unitsPerSecond +
            now.tv_nsec / 100;
 }
 

@@ -93,7 +93,8 @@ def report(**values):
 def scenario(fault_library):
     def run(code):
         env = {k: v for k, v in os.environ.items() if k != "TEMPOLOOM_BACKTRACE"}
-        env["LD_PRELOAD"] = str(fault_library)
+        # After whatever is preloaded already: a sanitizer runtime must stay first.
+        env["LD_PRELOAD"] = " ".join(filter(None, [env.get("LD_PRELOAD"), str(fault_library)]))
         env["FAULTINJECT_LIB"] = str(fault_library)
         result = subprocess.run(
             [sys.executable, "-c", PREAMBLE + code],
