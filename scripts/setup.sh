@@ -177,7 +177,7 @@ tl_interpreter() {
     prefix=$(tl_build_cpython t --disable-gil)
     TL_PYTHON=$prefix/bin/python3.14t
     tl_is_free_threaded "$TL_PYTHON" || tl_die "$TL_PYTHON is not a free-threaded CPython 3.14"
-    tl_say "interpreter: $TL_PYTHON (cached)"
+    tl_say "interpreter: $TL_PYTHON (built from source, kept in the cache)"
 }
 
 tl_venv() {
