@@ -1,64 +1,51 @@
 // Windows implementation of the platform seam: QueryPerformanceCounter, the precise
 // system file time, and a high-resolution waitable timer with a millisecond fallback.
 #include "platform/platform.hpp"
+#include "platform/windows_testing.hpp"
+#include "platform/windows_wait.hpp"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
-#include <limits>
-
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
+#include <atomic>
 
 namespace tempoloom::platform {
 namespace {
 
-constexpr std::uint64_t maxDue = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, which MinGW-w64's headers do not name.
+constexpr DWORD highResolutionTimer = 0x00000002;
 // The largest finite Sleep; all ones would mean "forever".
 constexpr std::uint64_t maxSleepMs = 0xFFFF'FFFEull;
 
-// Due time in 100-ns units, or nothing when it does not fit the timer.
-std::optional<std::uint64_t> dueTime(std::uint64_t seconds, std::uint32_t nanoseconds) {
-    constexpr std::uint64_t unitsPerSecond = 10'000'000;
-    if (seconds > std::numeric_limits<std::uint64_t>::max() / unitsPerSecond) {
-        return std::nullopt;
-    }
-    const std::uint64_t whole = seconds * unitsPerSecond;
-    const std::uint64_t part = nanoseconds / 100;
-    if (part > std::numeric_limits<std::uint64_t>::max() - whole || whole + part > maxDue) {
-        return std::nullopt;
-    }
-    return whole + part;
-}
+// State behind the test seams in windows_testing.hpp.
+std::atomic<std::uint64_t> frequencyQueries{0};
+thread_local bool millisecondSleepsForced = false;
+thread_local std::uint64_t fallbackMillisecondsTotal = 0;
 
 bool sleepOnTimer(std::uint64_t seconds, std::uint32_t nanoseconds) {
-    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                          TIMER_ALL_ACCESS);
+    const auto due = windows::timerDueTime(seconds, nanoseconds);
+    if (!due || millisecondSleepsForced) {
+        return false;
+    }
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, highResolutionTimer, TIMER_ALL_ACCESS);
     if (timer == nullptr) {
         return false;
     }
-    const auto due = dueTime(seconds, nanoseconds);
+    LARGE_INTEGER relative;
+    relative.QuadPart = -static_cast<LONGLONG>(*due);
     bool slept = false;
-    if (due) {
-        LARGE_INTEGER relative;
-        relative.QuadPart = -static_cast<LONGLONG>(*due);
-        if (SetWaitableTimer(timer, &relative, 0, nullptr, nullptr, FALSE) != 0) {
-            slept = WaitForSingleObject(timer, INFINITE) != WAIT_FAILED;
-        }
+    if (SetWaitableTimer(timer, &relative, 0, nullptr, nullptr, FALSE) != 0) {
+        slept = WaitForSingleObject(timer, INFINITE) != WAIT_FAILED;
     }
     CloseHandle(timer);
     return slept;
 }
 
 void sleepMilliseconds(std::uint64_t seconds, std::uint32_t nanoseconds) {
-    // Every started millisecond counts as a whole one; saturate rather than wrap.
-    std::uint64_t ms = nanoseconds / 1'000'000 + (nanoseconds % 1'000'000 != 0 ? 1 : 0);
-    ms = seconds > (std::numeric_limits<std::uint64_t>::max() - ms) / 1000
-             ? std::numeric_limits<std::uint64_t>::max()
-             : seconds * 1000 + ms;
+    std::uint64_t ms = windows::fallbackMilliseconds(seconds, nanoseconds);
+    fallbackMillisecondsTotal += ms;
     while (ms > 0) {
         const std::uint64_t step = ms < maxSleepMs ? ms : maxSleepMs;
         Sleep(static_cast<DWORD>(step));
@@ -77,6 +64,7 @@ std::optional<std::uint64_t> counterTicks() noexcept {
 }
 
 std::optional<std::uint64_t> counterFrequency() noexcept {
+    frequencyQueries.fetch_add(1, std::memory_order_relaxed);
     LARGE_INTEGER frequency;
     if (QueryPerformanceFrequency(&frequency) == 0) {
         return std::nullopt;
@@ -107,4 +95,15 @@ void writeStackTrace(std::FILE* stream) noexcept {
     }
 }
 
+namespace testing {
+
+std::uint64_t counterFrequencyQueries() noexcept {
+    return frequencyQueries.load(std::memory_order_relaxed);
+}
+
+void forceMillisecondSleeps(bool on) noexcept { millisecondSleepsForced = on; }
+
+std::uint64_t fallbackMillisecondsSlept() noexcept { return fallbackMillisecondsTotal; }
+
+}  // namespace testing
 }  // namespace tempoloom::platform

@@ -1,0 +1,46 @@
+// The arithmetic of the Windows thread sleep, apart from the calls it feeds, so that it
+// can be checked without waiting: the waitable timer's due time and the millisecond
+// count of the fallback.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+namespace tempoloom::platform::windows {
+
+inline constexpr std::uint64_t timerUnitsPerSecond = 10'000'000;
+
+// The timer takes a signed 64-bit due time; its negation must fit as well.
+inline constexpr std::uint64_t maxTimerDueTime =
+    static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+// Due time in 100-ns units, or nothing when it does not fit the timer. The nanoseconds
+// are truncated to the timer's unit.
+constexpr std::optional<std::uint64_t> timerDueTime(std::uint64_t seconds,
+                                                    std::uint32_t nanoseconds) noexcept {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    if (seconds > max / timerUnitsPerSecond) {
+        return std::nullopt;
+    }
+    const std::uint64_t whole = seconds * timerUnitsPerSecond;
+    const std::uint64_t part = nanoseconds / 100;
+    if (part > max - whole || whole + part > maxTimerDueTime) {
+        return std::nullopt;
+    }
+    return whole + part;
+}
+
+// Whole milliseconds for the fallback sleep: every started millisecond counts as a whole
+// one, and a span beyond 64 bits of milliseconds saturates instead of wrapping.
+constexpr std::uint64_t fallbackMilliseconds(std::uint64_t seconds,
+                                             std::uint32_t nanoseconds) noexcept {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t part = nanoseconds / 1'000'000 + (nanoseconds % 1'000'000 != 0 ? 1 : 0);
+    if (seconds > (max - part) / 1000) {
+        return max;
+    }
+    return seconds * 1000 + part;
+}
+
+}  // namespace tempoloom::platform::windows
