@@ -1,0 +1,67 @@
+# Writes a module-definition file naming the interpreter symbols that the given objects
+# use, and turns it into an import library of the interpreter's DLL.
+# Arguments (-D): OBJECTS, NM, DLLTOOL, HEADERS (include directories), DLL, DEF, LIBRARY.
+cmake_minimum_required(VERSION 3.26)
+
+# What the headers export, and which of it is data: data must be marked DATA so that it
+# is reached only through its __imp_ pointer.
+set(declared_functions "")
+set(declared_data "")
+foreach(dir IN LISTS HEADERS)
+  file(GLOB_RECURSE headers "${dir}/*.h")
+  foreach(header IN LISTS headers)
+    file(STRINGS "${header}" lines REGEX "PyAPI_(FUNC|DATA)\\(")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "PyAPI_DATA\\([^)]*\\)[ \t*(]*([A-Za-z_][A-Za-z0-9_]*)")
+        list(APPEND declared_data "${CMAKE_MATCH_1}")
+      elseif(line MATCHES "PyAPI_FUNC\\([^)]*\\)[ \t*]*(_Py_NO_RETURN[ \t]+)?([A-Za-z_][A-Za-z0-9_]*)[ \t]*\\(")
+        list(APPEND declared_functions "${CMAKE_MATCH_2}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+execute_process(COMMAND "${NM}" --undefined-only --format=posix ${OBJECTS}
+  OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on the module's objects")
+endif()
+string(REPLACE "\n" ";" listing "${listing}")
+set(used "")
+foreach(entry IN LISTS listing)
+  # "name U" per symbol; references through dllimport carry an __imp_ prefix.
+  if(entry MATCHES "^(__imp_)?(_?Py[A-Za-z0-9_]*) U")
+    list(APPEND used "${CMAKE_MATCH_2}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES used)
+list(SORT used)
+if(NOT used)
+  message(FATAL_ERROR "the module's objects use no interpreter symbol: are they the right ones?")
+endif()
+
+set(def "LIBRARY ${DLL}\nEXPORTS\n")
+set(undeclared "")
+foreach(symbol IN LISTS used)
+  if(symbol IN_LIST declared_data)
+    string(APPEND def "    ${symbol} DATA\n")
+  else()
+    if(NOT symbol IN_LIST declared_functions)
+      list(APPEND undeclared "${symbol}")
+    endif()
+    string(APPEND def "    ${symbol}\n")
+  endif()
+endforeach()
+if(undeclared)
+  list(JOIN undeclared ", " undeclared)
+  message(FATAL_ERROR "used but exported by no header of the interpreter: ${undeclared}")
+endif()
+
+get_filename_component(dir "${DEF}" DIRECTORY)
+file(MAKE_DIRECTORY "${dir}")
+file(WRITE "${DEF}" "${def}")
+execute_process(COMMAND "${DLLTOOL}" --input-def "${DEF}" --dllname "${DLL}"
+  --output-lib "${LIBRARY}" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${DLLTOOL} could not make ${LIBRARY} from ${DEF}")
+endif()
