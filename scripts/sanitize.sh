@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Runs the checks under sanitizers:
+# - AddressSanitizer and UndefinedBehaviorSanitizer: the C++ unit tests and the extension
+#   built instrumented, the whole pytest suite run with the runtime preloaded;
+# - ThreadSanitizer: a free-threaded CPython built with --with-thread-sanitizer (cached like
+#   the first), the extension built with -fsanitize=thread, the threaded tests run under it.
+# Any report from the module's code fails the run. Arguments: "asan", "tsan" or both (default).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+tl_sanitized_build() {
+    local name=$1 sanitizers=$2 python=$3 dir=$TL_ROOT/build/$1
+    local log=$TL_CACHE/logs/$name.log
+    : >"$log"
+    tl_logged "$name build" "$log" "$TL_VENV/bin/cmake" -S "$TL_ROOT" -B "$dir" -G Ninja \
+        -DCMAKE_MAKE_PROGRAM="$TL_VENV/bin/ninja" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTEMPOLOOM_SANITIZERS="$sanitizers" -DTEMPOLOOM_UNIT_TESTS=ON \
+        -DPython_EXECUTABLE="$python"
+    tl_logged "$name build" "$log" "$TL_VENV/bin/cmake" --build "$dir"
+}
+
+tl_asan() {
+    tl_say "sanitizers: building with AddressSanitizer and UndefinedBehaviorSanitizer"
+    tl_sanitized_build asan address,undefined "$TL_VPY"
+    # libstdc++ is preloaded too: the interpreter does not link it, and the runtime can
+    # only intercept C++ exceptions from a libstdc++ present at start-up.
+    local runtime
+    runtime="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    # The interpreter keeps its objects until the process ends by design; leaks at exit
+    # are its own, so leak detection is off. Nothing else is suppressed.
+    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    tl_say "sanitizers: unit tests under ASan/UBSan"
+    (cd "$TL_ROOT/build/asan" && "$TL_VENV/bin/ctest" --output-on-failure -Q)
+    tl_say "sanitizers: python tests under ASan/UBSan"
+    (cd "$TL_ROOT/tests/python" &&
+        TEMPOLOOM_UNDER_SANITIZER=asan LD_PRELOAD="$runtime" PYTHONPATH="$TL_ROOT/build/asan" \
+            "$TL_VPY" -m pytest -p no:cacheprovider -q -x \
+            -W "ignore::pytest.PytestUnraisableExceptionWarning")
+    unset ASAN_OPTIONS UBSAN_OPTIONS
+}
+
+tl_tsan() {
+    local prefix python venv=$TL_ROOT/build/tsan-venv
+    prefix=$(tl_build_cpython t-tsan --disable-gil --with-thread-sanitizer)
+    python=$prefix/bin/python3.14t
+    tl_say "sanitizers: ThreadSanitizer interpreter $python"
+    if [ ! -x "$venv/bin/python" ]; then
+        tl_logged "tsan venv" "$TL_CACHE/logs/tsan.log" "$python" -m venv "$venv"
+    fi
+    tl_logged "tsan venv" "$TL_CACHE/logs/tsan-pip.log" \
+        "$venv/bin/python" -m pip --disable-pip-version-check install -q pytest
+    tl_say "sanitizers: building with ThreadSanitizer"
+    tl_sanitized_build tsan thread "$venv/bin/python"
+    # The interpreter's own known races, as its sources list them; none of the module's.
+    local suppressions=$TL_CACHE/tsan-suppressions.txt
+    tar -xJOf "$(tl_cpython_source | cut -d' ' -f2-)" --wildcards \
+        '*/Tools/tsan/suppressions_free_threading.txt' >"$suppressions"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$suppressions"
+    tl_say "sanitizers: unit tests under TSan"
+    (cd "$TL_ROOT/build/tsan" && "$TL_VENV/bin/ctest" --output-on-failure -Q)
+    tl_say "sanitizers: threaded python tests under TSan"
+    (cd "$TL_ROOT/tests/python" &&
+        TEMPOLOOM_UNDER_SANITIZER=tsan PYTHONPATH="$TL_ROOT/build/tsan" \
+            "$venv/bin/python" -m pytest -p no:cacheprovider -q -x \
+            test_stress.py test_monotonic_clock.py test_clock.py test_sleep.py)
+    unset TSAN_OPTIONS
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    tl_setup
+    for what in "${@:-asan tsan}"; do
+        for one in $what; do "tl_$one"; done
+    done
+fi
