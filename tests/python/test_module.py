@@ -4,6 +4,7 @@ import importlib
 import shutil
 import subprocess
 import sys
+import sysconfig
 import weakref
 
 import pytest
@@ -23,6 +24,10 @@ def test_exports_exactly_the_init_function():
     assert symbols == ["PyInit_tempoloom"]
 
 
+@pytest.mark.skipif(
+    not sysconfig.get_config_var("Py_GIL_DISABLED"),
+    reason="only a free-threaded interpreter can run without the GIL",
+)
 def test_gil_stays_off_after_import(run_python):
     result = run_python(
         "import sys, tempoloom; print(sys._is_gil_enabled())", flags=("-X", "gil=0", "-W", "error")
