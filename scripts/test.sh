@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Runs every check: sets up what is missing, then the C++ unit tests (ctest) and the
-# Python tests (pytest) against the installed module.
+# Runs every check, setting up whatever is missing first:
+#   C++ unit tests (ctest); the wheel installed into a fresh environment and the Python
+#   tests run against it (pytest); stubtest and mypy --strict; the same Python tests on the
+#   default (GIL) interpreter; the Windows x64 cross-build with its unit tests under wine;
+#   the suite under AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
+# TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+source "$TL_ROOT/scripts/checks.sh"
 tl_setup
-
-tl_say "unit tests: building (C++)"
-build=$TL_ROOT/build/unit
-log=$TL_CACHE/logs/unit.log
-: >"$log"
-tl_logged "unit tests" "$log" "$TL_VENV/bin/cmake" -S "$TL_ROOT" -B "$build" -G Ninja \
-    -DCMAKE_MAKE_PROGRAM="$TL_VENV/bin/ninja" -DTEMPOLOOM_EXTENSION=OFF -DTEMPOLOOM_UNIT_TESTS=ON
-tl_logged "unit tests" "$log" "$TL_VENV/bin/cmake" --build "$build"
-tl_say "unit tests: running (ctest)"
-(cd "$build" && "$TL_VENV/bin/ctest" --output-on-failure)
-
-tl_say "python tests: running (pytest)"
-# From outside the source tree, so the installed module is what gets imported.
-cd "$TL_ROOT/tests/python"
-"$TL_VPY" -m pytest -p no:cacheprovider "$@"
+tl_unit_tests
+tl_python_tests "$@"
+tl_typing
+if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
+    tl_say "quick mode: GIL interpreter, Windows and sanitizers skipped"
+    exit 0
+fi
+tl_gil_tests
+"$TL_ROOT/scripts/windows.sh"
+"$TL_ROOT/scripts/sanitize.sh" asan tsan
+tl_say "all checks passed"
