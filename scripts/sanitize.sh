@@ -42,7 +42,10 @@ tl_asan() {
 
 tl_tsan() {
     local prefix python venv=$TL_ROOT/build/tsan-venv
-    prefix=$(tl_build_cpython t-tsan --disable-gil --with-thread-sanitizer)
+    # Byte-compiling the whole library at install runs instrumented and takes long: only
+    # the top level is compiled ahead; the rest compiles on first import.
+    prefix=$(TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
+        tl_build_cpython t-tsan --disable-gil --with-thread-sanitizer)
     python=$prefix/bin/python3.14t
     tl_say "sanitizers: ThreadSanitizer interpreter $python"
     if [ ! -x "$venv/bin/python" ]; then

@@ -154,7 +154,7 @@ tl_build_cpython() {
         cd "$src"
         tl_logged "interpreter: configure" "$log" ./configure "$@" --with-ensurepip=install --prefix="$prefix"
         tl_logged "interpreter: make" "$log" make -j"$(nproc)"
-        tl_logged "interpreter: make install" "$log" make install
+        tl_logged "interpreter: make install" "$log" make install ${TL_CPYTHON_INSTALL_OPTS:+"$TL_CPYTHON_INSTALL_OPTS"}
     ) >&2
     rm -rf "$src"
     touch "$prefix/.complete"
