@@ -538,7 +538,7 @@ TRUTH_BEHAVIOURS = behaviours(RETURNED_TRUTH, [True, False])
 
 
 def every_custom_recipe():
-    """Each custom argument specification once."""
+    """Each kind of custom argument once."""
     for behaviour in sum(FLOAT_BEHAVIOURS, []):
         yield ("floaty", behaviour)
         yield ("both", behaviour)
