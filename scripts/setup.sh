@@ -208,12 +208,18 @@ tl_install_module() {
 }
 
 tl_setup() {
+    # A script started by one that has set up already (test.sh runs sanitize.sh) reuses it.
+    if [ "${TL_SETUP_DONE:-}" = "$TL_ROOT" ] && [ -n "${TL_PYTHON:-}" ]; then
+        TL_VPY=$TL_VENV/bin/python
+        return 0
+    fi
     mkdir -p "$TL_CACHE/logs"
     tl_system_packages
     tl_interpreter
     tl_venv
     tl_requirements
     tl_install_module
+    export TL_SETUP_DONE=$TL_ROOT TL_PYTHON
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
