@@ -27,15 +27,9 @@ bool isNumpyBool(PyTypeObject* type) {
     return nameEquals(name.get(), "bool_") || nameEquals(name.get(), "bool");
 }
 
-// str() of the instance; lone surrogates survive the trip through UTF-8 bytes.
 std::string strOrUnprintable(PyObject* instance) {
-    OwnedRef text = OwnedRef::steal(PyObject_Str(instance));
-    OwnedRef bytes =
-        OwnedRef::steal(text ? PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass")
-                             : nullptr);
-    if (bytes) {
-        return std::string(PyBytes_AS_STRING(bytes.get()),
-                           static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    if (auto text = strText(instance)) {
+        return std::move(*text);
     }
     PyErr_WriteUnraisable(instance);
     OwnedRef typeName = OwnedRef::steal(PyType_GetName(Py_TYPE(instance)));

@@ -41,18 +41,6 @@ OwnedRef strFromText(const std::string& text) {
         PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
 }
 
-// str() of an object as UTF-8, or nothing (with the failure cleared).
-std::optional<std::string> strOf(PyObject* object) {
-    OwnedRef str = OwnedRef::steal(PyObject_Str(object));
-    Py_ssize_t size = 0;
-    const char* utf8 = str ? PyUnicode_AsUTF8AndSize(str.get(), &size) : nullptr;
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return std::string(utf8, static_cast<std::size_t>(size));
-}
-
 }  // namespace
 
 PendingError PendingError::withMessage(PyObject* type, std::string message) {
@@ -79,7 +67,11 @@ std::optional<PendingError> PendingError::fetch() {
     }
     if (Py_TYPE(raised.get()) == reinterpret_cast<PyTypeObject*>(panicExceptionType())) {
         // A fault of ours that went through Python code: resume it, traceback shown.
-        std::string message = strOf(raised.get()).value_or("Unwrapped panic from Python code");
+        auto text = strText(raised.get());
+        if (!text) {
+            PyErr_Clear();
+        }
+        std::string message = text.value_or("Unwrapped panic from Python code");
         std::fputs(
             "tempoloom: a PanicException came back from Python code; resuming the internal "
             "fault\nPython stack trace below:\n",

@@ -22,4 +22,15 @@ OwnedRef requireObject(PyObject* fresh, std::source_location where) {
     return OwnedRef::steal(fresh);
 }
 
+std::optional<std::string> strText(PyObject* object) {
+    OwnedRef text = OwnedRef::steal(PyObject_Str(object));
+    OwnedRef bytes = OwnedRef::steal(
+        text ? PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass") : nullptr);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return std::string(PyBytes_AS_STRING(bytes.get()),
+                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+}
+
 }  // namespace tempoloom

@@ -11,7 +11,9 @@
 
 #include "boundary/python.hpp"
 
+#include <optional>
 #include <source_location>
+#include <string>
 #include <utility>
 
 namespace tempoloom {
@@ -70,5 +72,9 @@ private:
 // interpreter's exception goes to the unraisable hook and this is an internal fault.
 OwnedRef requireObject(PyObject* fresh,
                        std::source_location where = std::source_location::current());
+
+// str() of an object as UTF-8, lone surrogates kept; nothing, with the interpreter's
+// exception left set, when str() fails.
+std::optional<std::string> strText(PyObject* object);
 
 }  // namespace tempoloom
