@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -12,31 +13,83 @@
 namespace tempoloom {
 namespace {
 
-using u128 = unsigned __int128;
+// Independent of the code under test: base-2^32 digits (least significant first),
+// schoolbook multiplication, a bit-by-bit shift and long division by 10^9.
+using Digits = std::array<std::uint64_t, 4>;
 
-u128 totalNanos(const Duration& d) { return u128{d.seconds} * nanosPerSecond + d.nanoseconds; }
+bool bitOf(const Digits& n, int k) { return ((n[k / 32] >> (k % 32)) & 1) != 0; }
 
-// Independent: frexp's integer mantissa and power of two, one division with a remainder.
-u128 referenceNanos(double t) {
+void addOne(Digits& n) {
+    for (auto& digit : n) {
+        digit = (digit + 1) & 0xFFFF'FFFF;
+        if (digit != 0) {
+            return;
+        }
+    }
+}
+
+Digits shiftedOnce(const Digits& n, bool left) {
+    Digits out{};
+    for (int i = 0; i < 4; ++i) {
+        out[i] = left ? ((n[i] << 1) | (i > 0 ? n[i - 1] >> 31 : 0)) & 0xFFFF'FFFF
+                      : (n[i] >> 1) | (i < 3 ? (n[i + 1] & 1) << 31 : 0);
+    }
+    return out;
+}
+
+Duration referenceDuration(double t) {
     int exponent = 0;
     const double fraction = std::frexp(t, &exponent);  // t = fraction · 2^exponent
     const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
     const int power = exponent - 53;  // t = mantissa · 2^power
-    const u128 scaled = u128{mantissa} * nanosPerSecond;
+    Digits n{};
+    std::uint64_t carry = 0;
+    for (int i = 0; i < 2; ++i) {
+        const std::uint64_t v = ((mantissa >> (32 * i)) & 0xFFFF'FFFF) * nanosPerSecond + carry;
+        n[i] = v & 0xFFFF'FFFF;
+        carry = v >> 32;
+    }
+    n[2] = carry;
     if (power >= 0) {
-        return scaled << power;
+        for (int i = 0; i < power; ++i) {
+            n = shiftedOnce(n, true);
+        }
+    } else if (-power > 100) {  // far below half a nanosecond
+        return Duration{};
+    } else {
+        const int shift = -power;
+        const bool half = bitOf(n, shift - 1);
+        bool below = false;
+        for (int k = 0; k < shift - 1; ++k) {
+            below = below || bitOf(n, k);
+        }
+        for (int i = 0; i < shift; ++i) {
+            n = shiftedOnce(n, false);
+        }
+        if (half && (below || bitOf(n, 0))) {
+            addOne(n);
+        }
     }
-    if (-power >= 127) {
-        return 0;
+    Digits quotient{};
+    std::uint64_t remainder = 0;
+    for (int i = 3; i >= 0; --i) {
+        const std::uint64_t current = (remainder << 32) | n[i];
+        quotient[i] = current / nanosPerSecond;
+        remainder = current % nanosPerSecond;
     }
-    const u128 divisor = u128{1} << -power;
-    const u128 quotient = scaled / divisor;
-    const u128 remainder = scaled % divisor;
-    const u128 twice = remainder * 2;
-    if (twice > divisor || (twice == divisor && (quotient & 1) != 0)) {
-        return quotient + 1;
-    }
-    return quotient;
+    EXPECT_EQ(quotient[2] | quotient[3], 0u) << t;
+    return {(quotient[1] << 32) | quotient[0], static_cast<std::uint32_t>(remainder)};
+}
+
+TEST(SecondsToDuration, WideProductCarriesBetweenHalves) {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    static_assert(Wide::product(max, max) == Wide{max - 1, 1});
+    static_assert(Wide::product(max, 1) == Wide{0, max});
+    static_assert(Wide::product(std::uint64_t{1} << 32, std::uint64_t{1} << 32) == Wide{1, 0});
+    static_assert(Wide::product(0xFFFF'FFFF, 0xFFFF'FFFF) == Wide{0, 0xFFFF'FFFE'0000'0001});
+    static_assert(roundedShift(Wide{1, 0}, 64) == 1);
+    static_assert(roundedShift(Wide{0, 0b1011}, 1) == 6);  // 5.5 ties up to the even 6
+    static_assert(roundedShift(Wide{0, 0b1001}, 1) == 4);  // 4.5 ties down to the even 4
 }
 
 TEST(SecondsToDuration, TiesGoToTheEvenNanosecond) {
@@ -79,7 +132,7 @@ TEST(SecondsToDuration, MatchesAnExactReferenceOnRandomDoubles) {
         const auto converted = secondsToDuration(t);
         ASSERT_TRUE(converted) << t;
         ASSERT_LT(converted->nanoseconds, nanosPerSecond);
-        ASSERT_TRUE(totalNanos(*converted) == referenceNanos(t)) << std::hexfloat << t;
+        ASSERT_EQ(*converted, referenceDuration(t)) << std::hexfloat << t;
     }
 }
 
@@ -89,10 +142,9 @@ TEST(SecondsToDuration, EveryTieLandsOnAnEvenCount) {
         const double t = std::ldexp(static_cast<double>(q), -10);
         const auto converted = secondsToDuration(t);
         ASSERT_TRUE(converted);
-        const u128 nanos = totalNanos(*converted);
-        EXPECT_TRUE(nanos % 2 == 0) << q;
-        EXPECT_TRUE(nanos * 2 == u128{q} * 1'953'125 - 1 || nanos * 2 == u128{q} * 1'953'125 + 1)
-            << q;
+        const std::uint64_t nanos = converted->seconds * nanosPerSecond + converted->nanoseconds;
+        EXPECT_EQ(nanos % 2, 0u) << q;
+        EXPECT_TRUE(nanos * 2 == q * 1'953'125 - 1 || nanos * 2 == q * 1'953'125 + 1) << q;
     }
 }
 
