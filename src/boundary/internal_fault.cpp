@@ -3,6 +3,7 @@
 
 #include "platform/platform.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +14,38 @@ namespace {
 
 std::atomic<bool> hintWritten{false};
 
+// Read once, at the first diagnostic: another thread may be writing the environment
+// meanwhile, and getenv is not safe against that.
 bool backtraceRequested() noexcept {
-    const char* value = std::getenv("TEMPOLOOM_BACKTRACE");
-    return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+    static const bool requested = [] {
+        const char* value = std::getenv("TEMPOLOOM_BACKTRACE");
+        return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+    }();
+    return requested;
+}
+
+// The part of a compiled-in file name that leads to the source tree: empty where the
+// compiler was told to drop it, an absolute folder where it could not be (MSVC).
+std::string_view sourceTreePrefix() noexcept {
+    const std::string_view own = std::source_location::current().file_name();
+    std::size_t tail = 0;
+    for (const std::string_view folder : {"src/", "src\\"}) {
+        if (const auto at = own.rfind(folder); at != std::string_view::npos && at > tail) {
+            tail = at;
+        }
+    }
+    return own.substr(0, tail);
+}
+
+// A file name relative to the source tree, with forward slashes on every system.
+std::string relativeSourceName(std::string_view file) {
+    const std::string_view prefix = sourceTreePrefix();
+    if (file.starts_with(prefix)) {
+        file.remove_prefix(prefix.size());
+    }
+    std::string name(file);
+    std::ranges::replace(name, '\\', '/');
+    return name;
 }
 
 }  // namespace
@@ -26,7 +56,7 @@ void writeFaultDiagnostic(std::string_view message, const std::source_location& 
         std::string text = "\nthread '<unnamed>' (";
         text += std::to_string(platform::currentThreadId());
         text += ") panicked at ";
-        text += where.file_name();
+        text += relativeSourceName(where.file_name());
         text += ':';
         text += std::to_string(where.line());
         text += ':';
