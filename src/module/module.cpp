@@ -95,6 +95,9 @@ int execEntry(PyObject* module) noexcept {
 PyModuleDef_Slot moduleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(execEntry)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    // The type objects are process-wide and belong to the interpreter that made them: a
+    // subinterpreter that used them would crash when it ends.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };
 
