@@ -1,10 +1,10 @@
 /*
  * Fault injection for the module's time calls, loaded with LD_PRELOAD.
  *
- * Wraps clock_gettime and clock_nanosleep. Only calls made from code in an object whose
- * path contains "tempoloom" are ever faulted, so the interpreter's own clock reads stay
- * true and can measure what the module does. Tests steer it through ctypes with
- * fi_set(), which arms one fault for one kind of call.
+ * Wraps clock_gettime and clock_nanosleep. Only calls made from code in the extension
+ * module's own file, named by fi_module(), are ever faulted, so the interpreter's own
+ * clock reads stay true and can measure what the module does, wherever either lives.
+ * Tests steer it through ctypes with fi_set(), which arms one fault for one kind of call.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -57,10 +57,30 @@ static nanosleep_fn real_nanosleep(void) {
     return fn;
 }
 
+/* The load address of the module's file: set by fi_module(), read by every call. */
+static _Atomic(void *) module_base;
+
+/* Names the module by its file; returns 0 when that file is not loaded. */
+int fi_module(const char *path) {
+    void *handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (handle == NULL) {
+        return 0;
+    }
+    /* Its init function lies in its file, whatever path the file was loaded by. */
+    void *init = dlsym(handle, "PyInit_tempoloom");
+    Dl_info info;
+    int found = init != NULL && dladdr(init, &info) != 0;
+    if (found) {
+        atomic_store(&module_base, info.dli_fbase);
+    }
+    dlclose(handle);
+    return found;
+}
+
 static int from_module(const void *caller) {
     Dl_info info;
-    return dladdr(caller, &info) != 0 && info.dli_fname != NULL &&
-           strstr(info.dli_fname, "tempoloom") != NULL;
+    void *base = atomic_load(&module_base);
+    return base != NULL && dladdr(caller, &info) != 0 && info.dli_fbase == base;
 }
 
 /* Decides whether this call is faulted; returns its 1-based number among faulted calls. */

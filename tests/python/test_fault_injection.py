@@ -48,6 +48,8 @@ import tempoloom
 from tempoloom import Clock, MonotonicClock, sleep, sleepers
 
 fi = ctypes.CDLL(os.environ["FAULTINJECT_LIB"])
+fi.fi_module.argtypes = [ctypes.c_char_p]
+assert fi.fi_module(os.fsencode(tempoloom.__file__)), tempoloom.__file__
 REALTIME, MONOTONIC, NANOSLEEP = 0, 1, 2
 FAIL, FIXED, RECEDE, EARLY = 1, 2, 3, 4
 UNLIMITED = -1
@@ -95,13 +97,13 @@ def report(**values):
 
 @pytest.fixture
 def scenario(fault_library):
-    def run(code):
+    def run(code, python=sys.executable):
         env = {k: v for k, v in os.environ.items() if k != "TEMPOLOOM_BACKTRACE"}
         # After whatever is preloaded already: a sanitizer runtime must stay first.
         env["LD_PRELOAD"] = " ".join(filter(None, [env.get("LD_PRELOAD"), str(fault_library)]))
         env["FAULTINJECT_LIB"] = str(fault_library)
         result = subprocess.run(
-            [sys.executable, "-c", PREAMBLE + code],
+            [python, "-c", PREAMBLE + code],
             capture_output=True,
             text=True,
             timeout=60,
@@ -125,10 +127,13 @@ deleted_after_refusal = list(deleted)
 # Exactly at the epoch.
 arm(REALTIME, FIXED, a=0, b=0)
 at_epoch = [cls()._epochTimeAtLastReset for cls in (MonotonicClock, Clock, DelClock)]
+# Nanoseconds are cut to whole 100-ns units.
+arm(REALTIME, FIXED, a=1, b=199)
+cut = Clock()._epochTimeAtLastReset
 off()
 report(results=results, refused_hits=refused_hits,
        deleted_after_refusal=deleted_after_refusal, deleted_at_end=deleted,
-       at_epoch=at_epoch)
+       at_epoch=at_epoch, cut=cut)
 """)
     for name in ("MonotonicClock", "Clock", "DelMonotonic", "DelClock"):
         assert values["results"][name] == ["RuntimeError", WALL_CLOCK], name
@@ -137,6 +142,7 @@ report(results=results, refused_hits=refused_hits,
     assert values["deleted_after_refusal"] == []
     assert values["deleted_at_end"] == ["Clock"]
     assert values["at_epoch"] == [0.0, 0.0, 0.0]
+    assert values["cut"] == 1 + 1e-7
 
 
 def test_wall_clock_before_1970_during_reset(scenario):
@@ -267,8 +273,20 @@ report(results=results, calls_before_refusals=calls_before_refusals, refusals=re
     assert values["calls"] == 0
 
 
-def test_counter_running_backwards_never_gives_negative_elapsed_time(scenario):
-    values, _ = scenario("""
+@pytest.fixture(params=["installed", "behind a tempoloom path"])
+def interpreter(request, tmp_path):
+    """The interpreter as installed, and the same one reached through a folder named like
+    the project, as in a clone called tempoloom: only the module's own calls are faulted."""
+    if request.param == "installed":
+        return sys.executable
+    prefix = pathlib.Path(sys.prefix)
+    link = tmp_path / "tempoloom"
+    link.symlink_to(prefix, target_is_directory=True)
+    return str(link / pathlib.Path(sys.executable).relative_to(prefix))
+
+
+def test_counter_running_backwards_never_gives_negative_elapsed_time(scenario, interpreter):
+    values, _ = scenario(python=interpreter, code="""
 clock = Clock()
 clock.add(0.25)
 # Every faulted reading is one second earlier than the one before it.

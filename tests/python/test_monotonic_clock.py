@@ -31,14 +31,6 @@ def test_readings_never_decrease_and_track_perf_counter():
     assert abs(reading - elapsed) < 0.05
 
 
-def test_epoch_granularity_is_100_nanoseconds():
-    for _ in range(20):
-        epoch = MonotonicClock()._epochTimeAtLastReset
-        # Within double precision of a multiple of 100 ns.
-        units = epoch * 1e7
-        assert abs(units - round(units)) < 0.5
-
-
 def test_many_threads_read_one_clock():
     clock = MonotonicClock()
     errors = []
