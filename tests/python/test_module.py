@@ -107,3 +107,33 @@ def test_reimport_reuses_type_objects():
         assert second.__all__ is not first.__all__
     finally:
         sys.modules["tempoloom"] = first
+
+
+def test_subinterpreters_are_refused_and_the_main_interpreter_goes_on(run_python):
+    # Both kinds: one with the main interpreter's legacy settings, one isolated.
+    result = run_python("""
+import _interpreters
+from concurrent import interpreters
+import tempoloom
+
+probe = '''
+try:
+    import tempoloom
+except ImportError as error:
+    print(type(error).__name__, error)
+else:
+    print("imported")
+'''
+legacy = _interpreters.create("legacy")
+_interpreters.run_string(legacy, probe)
+_interpreters.destroy(legacy)
+isolated = interpreters.create()
+isolated.exec(probe)
+isolated.close()
+clock = tempoloom.Clock()
+clock.add(1.0)
+print("main", clock.getTime() < 0.0)
+""")
+    assert result.returncode == 0, result.stderr
+    refused = "ImportError module tempoloom does not support loading in subinterpreters"
+    assert result.stdout.splitlines() == [refused, refused, "main True"]
