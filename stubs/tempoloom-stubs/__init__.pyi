@@ -1,28 +1,63 @@
 """Precise timing for free-threaded Python: monotonic clocks and a sleep that spins only
 for its last 200 microseconds."""
 
-from typing import Self
+from typing import Self, SupportsFloat, SupportsIndex
 
 from typing_extensions import disjoint_base
 
 __all__ = ["sleepers", "sleep", "MonotonicClock", "Clock"]
 
-def sleepers(t: float) -> None: ...
-def sleep(t: float) -> None: ...
+def sleepers(t: SupportsFloat | SupportsIndex) -> None:
+    """Sleep for `t` seconds, never returning early: `sleep` under another name.
+
+    Thread-sleeps with the interpreter released, then spins the last 200 µs at most."""
+
+def sleep(t: SupportsFloat | SupportsIndex) -> None:
+    """Sleep for `t` seconds, never returning early; `t <= 0` returns at once.
+
+    Thread-sleeps with the interpreter released, then spins: up to about 200 µs of CPU a call."""
 
 # Instances carry native state: no class can derive from it and another such base.
 @disjoint_base
 class MonotonicClock:
-    def __new__(cls) -> Self: ...
-    def getTime(self, applyZero: bool = True) -> float: ...
-    def getLastResetTime(self) -> float: ...
+    """A clock counting seconds from its construction on the monotonic counter.
+
+    Reads cost about what `time.perf_counter()` costs; many threads may read at once."""
+
+    def __new__(cls) -> Self:
+        """Start the clock now; reads the counter and the wall clock once."""
+
+    def getTime(self, applyZero: bool = True) -> float:
+        """Seconds since construction minus the zero point (`applyZero=False`: without it).
+
+        One counter read, about the cost of `time.perf_counter()`."""
+
+    def getLastResetTime(self) -> float:
+        """The zero point, in seconds on the clock's own scale; reads no clock."""
+
     @property
-    def _timeAtLastReset(self) -> float: ...
+    def _timeAtLastReset(self) -> float:
+        """The zero point, in seconds on the clock's own scale (read-only); reads no clock."""
+
     @property
-    def _epochTimeAtLastReset(self) -> float: ...
+    def _epochTimeAtLastReset(self) -> float:
+        """Unix time of the zero point, in 100-ns steps (read-only); reads no clock."""
 
 class Clock(MonotonicClock):
-    def __new__(cls) -> Self: ...
-    def reset(self, newT: float = 0) -> None: ...
-    def addTime(self, t: float) -> None: ...
-    def add(self, t: float) -> None: ...
+    """A `MonotonicClock` whose zero point can be reset and shifted.
+
+    A change raises `RuntimeError` at once, never waits, if another thread uses the clock."""
+
+    def __new__(cls) -> Self:
+        """Start the clock now; reads the counter and the wall clock once."""
+
+    def reset(self, newT: SupportsFloat | SupportsIndex = 0) -> None:
+        """Set the zero point to now plus `newT`, so `getTime()` reads about `-newT`.
+
+        Reads the counter and the wall clock once."""
+
+    def addTime(self, t: SupportsFloat | SupportsIndex) -> None:
+        """Move the zero point back by `t` seconds: `getTime()` reads `t` more. Reads no clock."""
+
+    def add(self, t: SupportsFloat | SupportsIndex) -> None:
+        """Move the zero point forward by `t` seconds: `getTime()` reads `t` less. Reads no clock."""

@@ -1,5 +1,7 @@
 """Every public name, used as a program would; checked with mypy --strict."""
 
+from fractions import Fraction
+
 import tempoloom
 from tempoloom import Clock, MonotonicClock, sleep, sleepers
 
@@ -24,7 +26,9 @@ def main() -> None:
     watch.add(0.5)
     watch.addTime(t=0.25)
     lap: float = watch.lap()
+    watch.add(Fraction(1, 8))
     sleep(0.0001)
+    sleep(Fraction(1, 1000))
     sleepers(t=0)
     print(names, elapsed, raw, zero, started, lap)
 
