@@ -45,6 +45,14 @@ tl_python_tests() {
     TL_TEST_VENV=$venv
 }
 
+# Every test on four threads at once (those marked thread_unsafe on one); a deadlock
+# fails at the timeout instead of hanging the run.
+tl_parallel_tests() {
+    tl_say "python tests: each test on 4 threads at once (pytest-run-parallel)"
+    (cd "$TL_ROOT/tests/python" && "$TL_TEST_VENV/bin/python" -m pytest -p no:cacheprovider -q \
+        --parallel-threads=4 --timeout=120)
+}
+
 # The stubs against the installed module, and a strict type check of code using them.
 tl_typing() {
     local venv=$TL_TEST_VENV log=$TL_CACHE/logs/typing.log

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every check, setting up whatever is missing first:
 #   C++ unit tests (ctest); the wheel installed into a fresh environment and the Python
-#   tests run against it (pytest); stubtest and mypy --strict; the same Python tests on the
-#   default (GIL) interpreter; the Windows x64 cross-build with its unit tests under wine;
+#   tests run against it (pytest), then again with each test on four threads at once;
+#   stubtest and mypy --strict; the same Python tests on the default (GIL) interpreter; the Windows x64 cross-build with its unit tests under wine;
 #   the suite under AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
@@ -11,6 +11,7 @@ source "$TL_ROOT/scripts/checks.sh"
 tl_setup
 tl_unit_tests
 tl_python_tests "$@"
+tl_parallel_tests
 tl_typing
 if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
     tl_say "quick mode: GIL interpreter, Windows and sanitizers skipped"

@@ -23,6 +23,8 @@ from hypothesis import strategies as st
 import tempoloom
 from tempoloom import Clock, MonotonicClock
 
+pytestmark = pytest.mark.thread_unsafe(reason="swaps sys.unraisablehook")
+
 NAN_SECONDS = "cannot convert float seconds to Duration: value is either too big or NaN"
 SLEEP_LIMIT = 0.001  # generated sleeps wait at most this long
 

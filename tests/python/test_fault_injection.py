@@ -15,6 +15,8 @@ import sys
 
 import pytest
 
+pytestmark = pytest.mark.thread_unsafe(reason="starts processes with faults preloaded")
+
 SOURCE = pathlib.Path(__file__).resolve().parents[1] / "faultinject" / "faultinject.c"
 WALL_CLOCK = "Uh oh. The system clock took a shit."
 COUNTER = "the monotonic counter could not be read"

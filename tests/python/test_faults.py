@@ -72,6 +72,7 @@ for _ in range(2):
 """
 
 
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_diagnostic_on_standard_error(run_python):
     import os
 
@@ -90,6 +91,7 @@ def test_diagnostic_on_standard_error(run_python):
     assert result.stderr.index(HINT) == diagnostics[0].end()
 
 
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_backtrace_switch(run_python):
     import os
 
@@ -100,6 +102,7 @@ def test_backtrace_switch(run_python):
     assert result.stderr.count("stack backtrace:\n") == 2
 
 
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_panic_raised_by_python_code_is_resumed(run_python):
     code = """
 import tempoloom

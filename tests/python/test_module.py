@@ -13,6 +13,7 @@ import tempoloom
 from tempoloom import Clock, MonotonicClock
 
 
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_exports_exactly_the_init_function():
     nm = shutil.which("nm")
     if nm is None:
@@ -28,6 +29,7 @@ def test_exports_exactly_the_init_function():
     not sysconfig.get_config_var("Py_GIL_DISABLED"),
     reason="only a free-threaded interpreter can run without the GIL",
 )
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_gil_stays_off_after_import(run_python):
     result = run_python(
         "import sys, tempoloom; print(sys._is_gil_enabled())", flags=("-X", "gil=0", "-W", "error")
@@ -73,6 +75,7 @@ def test_instances_have_no_dict_and_refuse_weak_references(cls):
         assert getattr(clock, name) == before
 
 
+@pytest.mark.thread_unsafe(reason="changes the shared type objects")
 def test_types_are_mutable_and_subclassable():
     MonotonicClock.tempoloomTestAttribute = 1
     try:
@@ -94,6 +97,7 @@ def test_types_are_mutable_and_subclassable():
     del Clock.tempoloomTestAttribute
 
 
+@pytest.mark.thread_unsafe(reason="swaps the module in sys.modules")
 def test_reimport_reuses_type_objects():
     first = sys.modules.pop("tempoloom")
     try:
@@ -109,6 +113,7 @@ def test_reimport_reuses_type_objects():
         sys.modules["tempoloom"] = first
 
 
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_subinterpreters_are_refused_and_the_main_interpreter_goes_on(run_python):
     # Both kinds: one with the main interpreter's legacy settings, one isolated.
     result = run_python("""

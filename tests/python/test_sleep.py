@@ -134,6 +134,7 @@ def test_many_threads_sleep_at_once():
     assert errors == []
 
 
+@pytest.mark.thread_unsafe(reason="starts a process")
 def test_signals_do_not_shorten_the_wait(run_python):
     code = """
 import signal, time, tempoloom
