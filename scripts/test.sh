@@ -2,8 +2,9 @@
 # Runs every check, setting up whatever is missing first:
 #   C++ unit tests (ctest); the wheel installed into a fresh environment and the Python
 #   tests run against it (pytest), then again with each test on four threads at once;
-#   stubtest and mypy --strict; the same Python tests on the default (GIL) interpreter; the Windows x64 cross-build with its unit tests under wine;
-#   the suite under AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
+#   stubtest and mypy --strict; the same Python tests on the default (GIL) interpreter;
+#   the Windows x64 cross-build with its unit tests under wine; the suite under
+#   AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
