@@ -13,6 +13,9 @@ import tempoloom
 from tempoloom import Clock, MonotonicClock
 
 
+@pytest.mark.skipif(
+    not sys.platform.startswith("linux"), reason="nm -D reads ELF dynamic symbols: Linux only"
+)
 @pytest.mark.thread_unsafe(reason="starts a process")
 def test_exports_exactly_the_init_function():
     nm = shutil.which("nm")

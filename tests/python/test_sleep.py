@@ -1,6 +1,7 @@
 """The precise sleep."""
 
 import gc
+import sys
 import threading
 import time
 
@@ -134,6 +135,7 @@ def test_many_threads_sleep_at_once():
     assert errors == []
 
 
+@pytest.mark.skipif(sys.platform == "win32", reason="SIGALRM and setitimer are POSIX only")
 @pytest.mark.thread_unsafe(reason="starts a process")
 def test_signals_do_not_shorten_the_wait(run_python):
     code = """
