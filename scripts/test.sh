@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Runs every check, setting up whatever is missing first:
-#   C++ unit tests (ctest); the wheel installed into a fresh environment and the Python
-#   tests run against it (pytest), then again with each test on four threads at once;
-#   stubtest and mypy --strict; the same Python tests on the default (GIL) interpreter;
-#   the Windows x64 cross-build with its unit tests under wine; the suite under
+#   pyproject.toml and the wheel workflow against their schemas, and cibuildwheel's list of
+#   wheels; C++ unit tests (ctest); the sdist built, a wheel built from it and repaired to a
+#   manylinux tag, installed into a fresh environment and the Python tests run against it
+#   (pytest), then again with each test on four threads at once; stubtest and mypy
+#   --strict; the Python tests again on the default (GIL) interpreter, from a wheel made the
+#   same way; the Windows x64 cross-build with its unit tests under wine; the suite under
 #   AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 source "$TL_ROOT/scripts/checks.sh"
 tl_setup
+tl_packaging_checks
 tl_unit_tests
 tl_python_tests "$@"
 tl_parallel_tests
