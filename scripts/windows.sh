@@ -2,11 +2,11 @@
 # The Windows x64 side, from Debian: cross-compiles the native code, its unit tests and the
 # extension with MinGW-w64, runs the unit tests under wine, and checks that the linked
 # extension exports its init function alone and needs no MinGW runtime DLL. Idempotent:
-# installs what is missing and reuses everything under build/windows/.
+# installs what is missing and reuses everything under build/windows/, and the wine prefix
+# in the cache.
 #
 # Knobs: those of setup.sh; TEMPOLOOM_CPYTHON_TARBALL names the CPython source whose
-# Windows headers the extension is built against (default: shared/cpython beside the
-# clone, else the set-up's download).
+# Windows headers the extension is built against (default: the set-up's download).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
@@ -45,15 +45,7 @@ tl_win_build_tools() {
 
 # Include/ and PC/pyconfig.h of the CPython source; sets TL_WIN_PYTHON to their directory.
 tl_win_python_headers() {
-    local v shared=$TL_ROOT/../shared/cpython version tarball
-    if [ -z "${TEMPOLOOM_CPYTHON_TARBALL:-}" ]; then
-        for v in "${TL_CPYTHON_VERSIONS[@]}"; do
-            if [ -f "$shared/python3.14_$v.orig.tar.xz" ]; then
-                export TEMPOLOOM_CPYTHON_TARBALL=$shared/python3.14_$v.orig.tar.xz
-                break
-            fi
-        done
-    fi
+    local version tarball
     read -r version tarball < <(tl_cpython_source) || exit 1
     TL_WIN_PYTHON=$TL_WIN/cpython-$version
     if [ -f "$TL_WIN_PYTHON/.complete" ] && [ "$(cat "$TL_WIN_PYTHON/.complete")" = "$tarball" ]; then
@@ -93,22 +85,28 @@ tl_win_googletest() {
     rm -rf "$TL_WIN/googletest-build"
 }
 
-# A 64-bit wine prefix in the build tree.
+# A 64-bit wine prefix in the cache, outside the work tree: its drive links lead to / and
+# would send every walk of the tree (an sdist build's) through the whole file system.
 tl_win_wine_prefix() {
-    export WINEPREFIX=$TL_WIN/wineprefix WINEARCH=win64 WINEDEBUG=-all
+    export WINEPREFIX=$TL_CACHE/wine64 WINEARCH=win64 WINEDEBUG=-all
     # No Mono or Gecko: console programs need neither, and nothing may be downloaded.
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    if [ -f "$WINEPREFIX/system.reg" ]; then
-        tl_say "windows: wine prefix: $WINEPREFIX"
-        return 0
-    fi
-    tl_say "windows: wine prefix: creating $WINEPREFIX"
-    local log
-    log=$(tl_win_log wineprefix)
-    rm -rf "$WINEPREFIX"
-    tl_logged "windows: wine prefix" "$log" wineboot --init
-    tl_logged "windows: wine prefix" "$log" wineserver --wait
-    [ -f "$WINEPREFIX/system.reg" ] || tl_die "wine made no prefix in $WINEPREFIX (log: $log)"
+    # Earlier runs kept it in the tree.
+    rm -rf "$TL_WIN/wineprefix"
+    # Other checkouts share the cache: one of them makes the prefix, the others wait.
+    (
+        flock 9
+        if [ -f "$WINEPREFIX/system.reg" ]; then
+            tl_say "windows: wine prefix: $WINEPREFIX"
+            exit 0
+        fi
+        tl_say "windows: wine prefix: creating $WINEPREFIX"
+        log=$(tl_win_log wineprefix)
+        rm -rf "$WINEPREFIX"
+        tl_logged "windows: wine prefix" "$log" wineboot --init
+        tl_logged "windows: wine prefix" "$log" wineserver --wait
+        [ -f "$WINEPREFIX/system.reg" ] || tl_die "wine made no prefix in $WINEPREFIX (log: $log)"
+    ) 9>"$TL_CACHE/wine64.lock"
 }
 
 # One wine server, with wine's own service processes started, for all the tests: started
