@@ -58,7 +58,7 @@ tl_sdist() {
     missing=$(git -C "$TL_ROOT" ls-files CMakeLists.txt pyproject.toml LICENSE README.md \
         cmake src stubs | grep -vxF -f <(printf '%s\n' "$listing") || true)
     [ -z "$missing" ] || tl_die "$(basename "$TL_SDIST") lacks: $(paste -sd ' ' <<<"$missing")"
-    stray=$(grep -E '^(build|\.venv)/|__pycache__' <<<"$listing" || true)
+    stray=$(grep -E '^(build|dist|\.venv)/|__pycache__' <<<"$listing" || true)
     [ -z "$stray" ] || tl_die "$(basename "$TL_SDIST") holds: $(paste -sd ' ' <<<"$stray")"
     tl_say "sdist: $(basename "$TL_SDIST"), $(wc -l <<<"$listing") files"
 }
