@@ -90,35 +90,6 @@ def test_nan_and_infinities_are_taken_as_given():
     assert clock.getTime() == math.inf
 
 
-@pytest.mark.parametrize(
-    ("method", "args", "kwargs", "message"),
-    [
-        ("add", (), {}, "Clock.add() missing 1 required positional argument: 't'"),
-        ("addTime", (), {}, "Clock.addTime() missing 1 required positional argument: 't'"),
-        ("add", (), {"t": 1.0, "x": 2}, "Clock.add() got an unexpected keyword argument 'x'"),
-        ("add", (1, 2), {}, "Clock.add() takes 1 positional arguments but 2 were given"),
-        ("reset", (0,), {"newT": 1}, "Clock.reset() got multiple values for argument 'newT'"),
-        ("reset", (0, 1), {}, "Clock.reset() takes from 0 to 1 positional arguments but 2 were given"),
-        ("add", ("x",), {}, "argument 't': must be real number, not str"),
-        ("reset", (None,), {}, "argument 'newT': must be real number, not NoneType"),
-    ],
-)
-def test_refused_calls_change_nothing(method, args, kwargs, message):
-    clock = Clock()
-    clock.add(1.5)
-    before = state(clock)
-    with pytest.raises(TypeError) as info:
-        getattr(clock, method)(*args, **kwargs)
-    assert str(info.value) == message
-    assert state(clock) == before
-
-
-def test_constructor_refuses_arguments():
-    with pytest.raises(TypeError) as info:
-        Clock(newT=0)
-    assert str(info.value) == "Clock.__new__() got an unexpected keyword argument 'newT'"
-
-
 def test_a_plain_monotonic_clock_is_not_a_clock():
     plain = MonotonicClock()
     before = state(plain)

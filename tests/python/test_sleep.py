@@ -39,28 +39,6 @@ def test_nothing_to_wait_for(seconds):
     assert time.perf_counter_ns() - start < 0.1e9
 
 
-@pytest.mark.parametrize(
-    ("args", "kwargs", "message"),
-    [
-        ((), {}, "{}() missing 1 required positional argument: 't'"),
-        ((0.5, 1), {}, "{}() takes 1 positional arguments but 2 were given"),
-        ((1, 2), {"x": 3}, "{}() takes 1 positional arguments but 2 were given"),
-        ((), {"T": 1}, "{}() got an unexpected keyword argument 'T'"),
-        ((1,), {"t": 1}, "{}() got multiple values for argument 't'"),
-        (("x",), {}, "argument 't': must be real number, not str"),
-        ((None,), {}, "argument 't': must be real number, not NoneType"),
-    ],
-)
-@pytest.mark.parametrize("function", [sleep, sleepers])
-def test_argument_errors_name_the_function(function, args, kwargs, message):
-    start = time.perf_counter_ns()
-    with pytest.raises(TypeError) as info:
-        function(*args, **kwargs)
-    assert type(info.value) is TypeError
-    assert str(info.value) == message.format(function.__name__)
-    assert time.perf_counter_ns() - start < 0.4e9  # nothing was waited for
-
-
 def test_functions_are_bound_to_no_object():
     for function, name in ((sleep, "sleep"), (sleepers, "sleepers")):
         assert function.__name__ == name
