@@ -4,7 +4,7 @@
 #pragma once
 
 #include "boundary/attach.hpp"
-#include "boundary/internal_fault.hpp"
+#include "core/internal_fault.hpp"
 #include "boundary/pending_error.hpp"
 
 #include <concepts>

@@ -2,7 +2,7 @@
 // every way out.
 #pragma once
 
-#include "boundary/borrow_flag.hpp"
+#include "core/borrow_flag.hpp"
 #include "boundary/pending_error.hpp"
 
 #include <utility>

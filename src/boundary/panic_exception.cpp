@@ -2,7 +2,7 @@
 #include "boundary/panic_exception.hpp"
 
 #include "boundary/detach_guard.hpp"
-#include "boundary/internal_fault.hpp"
+#include "core/internal_fault.hpp"
 
 #include <atomic>
 #include <mutex>

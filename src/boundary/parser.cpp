@@ -1,7 +1,7 @@
 // The argument parser. Allocates nothing unless it builds an error.
 #include "boundary/parser.hpp"
 
-#include "boundary/parser_messages.hpp"
+#include "core/parameter_list.hpp"
 
 #include <string>
 #include <vector>

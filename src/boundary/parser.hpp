@@ -1,7 +1,7 @@
 // Matching a call's positional and keyword arguments to a ParameterList's slots.
 #pragma once
 
-#include "boundary/parameter_list.hpp"
+#include "core/parameter_list.hpp"
 #include "boundary/pending_error.hpp"
 
 #include <algorithm>

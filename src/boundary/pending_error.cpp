@@ -1,7 +1,7 @@
 // Making, setting and materializing pending errors.
 #include "boundary/pending_error.hpp"
 
-#include "boundary/internal_fault.hpp"
+#include "core/internal_fault.hpp"
 #include "boundary/panic_exception.hpp"
 
 #include <cstdio>

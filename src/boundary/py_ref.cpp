@@ -2,7 +2,7 @@
 #include "boundary/py_ref.hpp"
 
 #include "boundary/attach.hpp"
-#include "boundary/internal_fault.hpp"
+#include "core/internal_fault.hpp"
 
 namespace tempoloom {
 

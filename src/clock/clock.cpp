@@ -6,7 +6,7 @@
 #include "boundary/parser.hpp"
 #include "clock/construct.hpp"
 #include "clock/entries.hpp"
-#include "clock/epoch.hpp"
+#include "core/time.hpp"
 #include "module/clock_object.hpp"
 #include "module/type_cache.hpp"
 

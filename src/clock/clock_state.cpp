@@ -1,7 +1,7 @@
 // Making the initial state of a clock object.
 #include "clock/clock_state.hpp"
 
-#include "clock/epoch.hpp"
+#include "core/time.hpp"
 
 namespace tempoloom {
 

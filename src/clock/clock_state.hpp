@@ -2,7 +2,7 @@
 #pragma once
 
 #include "boundary/pending_error.hpp"
-#include "clock/instant.hpp"
+#include "core/time.hpp"
 
 namespace tempoloom {
 

@@ -1,7 +1,7 @@
 // Construction shared by both clock classes.
 #pragma once
 
-#include "boundary/parameter_list.hpp"
+#include "core/parameter_list.hpp"
 #include "boundary/python.hpp"
 
 namespace tempoloom {

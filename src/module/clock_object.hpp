@@ -1,7 +1,7 @@
 // ClockObject: the instance record of both clock classes and their Python subclasses.
 #pragma once
 
-#include "boundary/borrow_flag.hpp"
+#include "core/borrow_flag.hpp"
 #include "boundary/python.hpp"
 #include "clock/clock_state.hpp"
 

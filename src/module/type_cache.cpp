@@ -1,7 +1,7 @@
 // Building the clock classes' type objects, once per process.
 #include "module/type_cache.hpp"
 
-#include "boundary/internal_fault.hpp"
+#include "core/internal_fault.hpp"
 #include "module/clock_object.hpp"
 #include "module/type_specs.hpp"
 

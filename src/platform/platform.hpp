@@ -9,6 +9,13 @@
 
 namespace tempoloom::platform {
 
+// The units the seam reads in. A nanosecond counter ticks nanosPerSecond times a second;
+// the wall clock, like the Windows timer, counts 100-ns units ("file time").
+inline constexpr std::uint64_t nanosPerSecond = 1'000'000'000;
+inline constexpr std::uint64_t fileTimeUnitsPerSecond = 10'000'000;
+// 100-ns units from 1601-01-01 to 1970-01-01 00:00:00 UTC.
+inline constexpr std::int64_t unixEpochAsFileTime = 116'444'736'000'000'000;
+
 // Current value of the monotonic counter in ticks, or nothing when it cannot be read.
 std::optional<std::uint64_t> counterTicks() noexcept;
 

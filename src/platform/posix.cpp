@@ -2,11 +2,11 @@
 // counter, CLOCK_REALTIME rebased to 1601 so the epoch arithmetic matches Windows.
 #include "platform/platform.hpp"
 
+#include <execinfo.h>
+#include <unistd.h>
 #include <cerrno>
 #include <ctime>
-#include <execinfo.h>
 #include <limits>
-#include <unistd.h>
 
 #if defined(__linux__)
 #include <sys/syscall.h>
@@ -15,13 +15,6 @@
 #endif
 
 namespace tempoloom::platform {
-namespace {
-
-constexpr std::uint64_t nanosPerSecond = 1'000'000'000;
-// 100-ns intervals from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t unixEpochAsFileTime = 116'444'736'000'000'000;
-
-}  // namespace
 
 std::optional<std::uint64_t> counterTicks() noexcept {
     timespec now{};
@@ -41,7 +34,7 @@ std::int64_t wallClockFileTime() noexcept {
     }
     // Floor to 100-ns units, also for instants before 1970 (negative tv_sec); a clock
     // beyond what the count can hold saturates instead of overflowing.
-    constexpr std::int64_t unitsPerSecond = 10'000'000;
+    constexpr auto unitsPerSecond = static_cast<std::int64_t>(fileTimeUnitsPerSecond);
     constexpr std::int64_t maxSeconds =
         (std::numeric_limits<std::int64_t>::max() - unixEpochAsFileTime) / unitsPerSecond - 1;
     constexpr std::int64_t minSeconds =

@@ -3,13 +3,13 @@
 // count of the fallback.
 #pragma once
 
+#include "platform/platform.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <optional>
 
 namespace tempoloom::platform::windows {
-
-inline constexpr std::uint64_t timerUnitsPerSecond = 10'000'000;
 
 // The timer takes a signed 64-bit due time; its negation must fit as well.
 inline constexpr std::uint64_t maxTimerDueTime =
@@ -20,10 +20,10 @@ inline constexpr std::uint64_t maxTimerDueTime =
 constexpr std::optional<std::uint64_t> timerDueTime(std::uint64_t seconds,
                                                     std::uint32_t nanoseconds) noexcept {
     constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-    if (seconds > max / timerUnitsPerSecond) {
+    if (seconds > max / fileTimeUnitsPerSecond) {
         return std::nullopt;
     }
-    const std::uint64_t whole = seconds * timerUnitsPerSecond;
+    const std::uint64_t whole = seconds * fileTimeUnitsPerSecond;
     const std::uint64_t part = nanoseconds / 100;
     if (part > max - whole || whole + part > maxTimerDueTime) {
         return std::nullopt;

@@ -1,5 +1,5 @@
 // The access guard's state machine, alone and under contention.
-#include "boundary/borrow_flag.hpp"
+#include "core/borrow_flag.hpp"
 
 #include <gtest/gtest.h>
 

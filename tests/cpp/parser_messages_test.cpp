@@ -1,5 +1,5 @@
 // The argument parser's message texts.
-#include "boundary/parser_messages.hpp"
+#include "core/parameter_list.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The precise sleep on the real counter: never early, and faults for what it cannot wait.
-#include "boundary/internal_fault.hpp"
-#include "clock/instant.hpp"
-#include "sleep/precise_sleep.hpp"
+#include "core/internal_fault.hpp"
+#include "core/time.hpp"
+#include "core/precise_sleep.hpp"
 
 #include <gtest/gtest.h>
 

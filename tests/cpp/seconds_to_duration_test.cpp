@@ -1,6 +1,6 @@
 // The exact float-seconds conversion, at its boundaries and against an independent
 // computation over many random doubles.
-#include "sleep/seconds_to_duration.hpp"
+#include "core/seconds_to_duration.hpp"
 
 #include <gtest/gtest.h>
 

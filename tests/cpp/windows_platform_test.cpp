@@ -1,12 +1,10 @@
 // The Windows platform layer on a Windows system (or wine): the counter and its frequency
 // cache, the wall clock, the thread sleep on the high-resolution timer and on its
 // millisecond fallback, and the precise sleep over both.
-#include "clock/epoch.hpp"
-#include "clock/instant.hpp"
-#include "clock/ticks.hpp"
+#include "core/precise_sleep.hpp"
+#include "core/time.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows_testing.hpp"
-#include "sleep/precise_sleep.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// Composing the argument parser's messages.
-#include "boundary/parser_messages.hpp"
+// Display names and the argument parser's messages.
+#include "core/parameter_list.hpp"
 
 namespace tempoloom {
 
@@ -47,8 +47,8 @@ std::string tooManyPositional(const ParameterList& list, std::size_t given) {
     } else {
         text += "from " + std::to_string(list.required) + " to " + std::to_string(max);
     }
-    text += " positional arguments but " + std::to_string(given) + " " + wasOrWere(given) +
-            " given";
+    text +=
+        " positional arguments but " + std::to_string(given) + " " + wasOrWere(given) + " given";
     return text;
 }
 
@@ -63,14 +63,13 @@ std::string multipleValues(const ParameterList& list, std::string_view keyword) 
 std::string positionalOnlyAsKeyword(const ParameterList& list,
                                     std::span<const std::string_view> keywords) {
     return list.displayName() +
-           " got some positional-only arguments passed as keyword arguments: " +
-           nameList(keywords);
+           " got some positional-only arguments passed as keyword arguments: " + nameList(keywords);
 }
 
 std::string missingRequired(const ParameterList& list, std::string_view kind,
                             std::span<const std::string_view> names) {
-    std::string text = list.displayName() + " missing " + std::to_string(names.size()) +
-                       " required ";
+    std::string text =
+        list.displayName() + " missing " + std::to_string(names.size()) + " required ";
     text += kind;
     text += names.size() == 1 ? " argument: " : " arguments: ";
     return text + nameList(names);

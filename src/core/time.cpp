@@ -1,9 +1,7 @@
-// Instant::now on the platform counter, with the process-wide frequency cache.
-#include "clock/instant.hpp"
+// Reading the counter, with the process-wide frequency cache, and the wall clock.
+#include "core/time.hpp"
 
-#include "boundary/internal_fault.hpp"
-#include "clock/ticks.hpp"
-#include "platform/platform.hpp"
+#include "core/internal_fault.hpp"
 
 #include <atomic>
 
@@ -37,5 +35,13 @@ Instant Instant::now() {
 }
 
 Duration Instant::elapsed() const { return elapsedUntil(now()); }
+
+std::optional<double> epochSeconds() noexcept {
+    const auto since1970 = epochDuration(platform::wallClockFileTime());
+    if (!since1970) {
+        return std::nullopt;
+    }
+    return since1970->toSeconds();
+}
 
 }  // namespace tempoloom

@@ -1,5 +1,5 @@
 // Raising internal faults and writing their diagnostics.
-#include "boundary/internal_fault.hpp"
+#include "core/internal_fault.hpp"
 
 #include "platform/platform.hpp"
 

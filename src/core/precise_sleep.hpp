@@ -3,7 +3,7 @@
 
 namespace tempoloom {
 
-// Waits `seconds` on the monotonic counter. The thread must be detached. NaN, +inf and
+// Waits `seconds` on the monotonic counter, blocking the calling thread. NaN, +inf and
 // values of 2^64 and above are internal faults.
 void preciseSleep(double seconds);
 

@@ -1,8 +1,5 @@
 // Tick conversion, Duration arithmetic and the epoch offset.
-#include "clock/duration.hpp"
-#include "clock/epoch.hpp"
-#include "clock/instant.hpp"
-#include "clock/ticks.hpp"
+#include "core/time.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +8,8 @@
 
 namespace tempoloom {
 namespace {
+
+using platform::unixEpochAsFileTime;
 
 TEST(Ticks, ConvertsAtTheCountersFrequencyAndTruncates) {
     EXPECT_EQ(ticksToDuration(12'345'678'901, 10'000'000), (Duration{1234, 567'890'100}));

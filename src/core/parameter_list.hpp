@@ -1,14 +1,34 @@
-// The texts of the argument parser's TypeErrors. Pure string work, no interpreter.
+// ParameterList: the description of one Python-visible function, and the texts of the
+// argument parser's TypeErrors about it. Pure string work.
 #pragma once
-
-#include "boundary/parameter_list.hpp"
 
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
 
-namespace tempoloom::messages {
+namespace tempoloom {
+
+struct KeywordOnlyParameter {
+    std::string_view name;
+    bool required;
+};
+
+struct ParameterList {
+    std::string_view functionName;
+    std::string_view className;  // empty for module functions
+    std::span<const std::string_view> positional;
+    std::size_t positionalOnly = 0;
+    std::size_t required = 0;
+    std::span<const KeywordOnlyParameter> keywordOnly;
+
+    std::size_t slotCount() const noexcept { return positional.size() + keywordOnly.size(); }
+
+    // "Class.function()" or "function()".
+    std::string displayName() const;
+};
+
+namespace messages {
 
 // 'p'; 'p' and 'q'; 'p', 'q', and 'r'
 std::string nameList(std::span<const std::string_view> names);
@@ -25,4 +45,5 @@ std::string missingRequired(const ParameterList& list, std::string_view kind,
 // UTF-8 for code points, each one that UTF-8 cannot encode (a surrogate) as U+FFFD.
 std::string lossyUtf8(std::u32string_view codePoints);
 
-}  // namespace tempoloom::messages
+}  // namespace messages
+}  // namespace tempoloom

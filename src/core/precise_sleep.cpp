@@ -1,11 +1,11 @@
 // The hybrid wait behind sleep and sleepers.
-#include "sleep/precise_sleep.hpp"
+#include "core/precise_sleep.hpp"
 
-#include "boundary/internal_fault.hpp"
-#include "clock/instant.hpp"
+#include "core/internal_fault.hpp"
+#include "core/seconds_to_duration.hpp"
+#include "core/time.hpp"
 #include "platform/platform.hpp"
 #include "platform/spin_hint.hpp"
-#include "sleep/seconds_to_duration.hpp"
 
 namespace tempoloom {
 namespace {

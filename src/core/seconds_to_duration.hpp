@@ -2,7 +2,7 @@
 // nearest nanosecond with ties to even, computed from its fields with integers only.
 #pragma once
 
-#include "clock/duration.hpp"
+#include "core/time.hpp"
 
 #include <bit>
 #include <compare>
