@@ -1,8 +1,8 @@
 // The precise sleep's overshoot measured inside the wait: the counter read right after the
 // wait returns, before any interpreter is involved. Prints one line per length:
 // "t median_ns p99_ns max_ns early".
+#include "core/sleep.hpp"
 #include "core/time.hpp"
-#include "core/precise_sleep.hpp"
 
 #include <algorithm>
 #include <cstdio>

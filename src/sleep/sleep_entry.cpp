@@ -4,7 +4,7 @@
 #include "boundary/entry_frame.hpp"
 #include "boundary/parser.hpp"
 #include "sleep/entries.hpp"
-#include "core/precise_sleep.hpp"
+#include "core/sleep.hpp"
 
 #include <array>
 

@@ -1,7 +1,7 @@
 // The Windows platform layer on a Windows system (or wine): the counter and its frequency
 // cache, the wall clock, the thread sleep on the high-resolution timer and on its
 // millisecond fallback, and the precise sleep over both.
-#include "core/precise_sleep.hpp"
+#include "core/sleep.hpp"
 #include "core/time.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows_testing.hpp"

@@ -1,5 +1,4 @@
-// Float seconds to a Duration, exactly: the double's value times 10^9, rounded to the
-// nearest nanosecond with ties to even, computed from its fields with integers only.
+// The precise sleep, and the exact conversion of its float seconds to a Duration.
 #pragma once
 
 #include "core/time.hpp"
@@ -67,6 +66,8 @@ constexpr std::uint64_t roundedShift(const Wide& product, unsigned shift) noexce
     return result;
 }
 
+// Float seconds to a Duration, exactly: the double's value times 10^9, rounded to the
+// nearest nanosecond with ties to even, computed from its fields with integers only.
 // Nothing for NaN, +inf and values of 2^64 and above. The sign is ignored: callers have
 // already returned for every value ≤ 0.
 constexpr std::optional<Duration> secondsToDuration(double seconds) noexcept {
@@ -96,5 +97,10 @@ constexpr std::optional<Duration> secondsToDuration(double seconds) noexcept {
     }
     return std::nullopt;
 }
+
+// Waits `seconds` on the monotonic counter, blocking the calling thread: thread-sleeps by
+// halves while more than 200 µs remain, then spins. NaN, +inf and values of 2^64 and above
+// are internal faults.
+void preciseSleep(double seconds);
 
 }  // namespace tempoloom

@@ -1,8 +1,7 @@
 // The hybrid wait behind sleep and sleepers.
-#include "core/precise_sleep.hpp"
+#include "core/sleep.hpp"
 
 #include "core/internal_fault.hpp"
-#include "core/seconds_to_duration.hpp"
 #include "core/time.hpp"
 #include "platform/platform.hpp"
 #include "platform/spin_hint.hpp"
