@@ -18,10 +18,13 @@ namespace {
 constexpr std::array<std::string_view, 1> newTName{"newT"};
 constexpr std::array<std::string_view, 1> tName{"t"};
 
-constexpr ParameterList newParameters{"__new__", "Clock", {}, 0, 0, {}};
-constexpr ParameterList resetParameters{"reset", "Clock", newTName, 0, 0, {}};
-constexpr ParameterList addParameters{"add", "Clock", tName, 0, 1, {}};
-constexpr ParameterList addTimeParameters{"addTime", "Clock", tName, 0, 1, {}};
+constexpr ParameterList newParameters{.functionName = "__new__", .className = "Clock"};
+constexpr ParameterList resetParameters{
+    .functionName = "reset", .className = "Clock", .positional = newTName};
+constexpr ParameterList addParameters{
+    .functionName = "add", .className = "Clock", .positional = tName, .required = 1};
+constexpr ParameterList addTimeParameters{
+    .functionName = "addTime", .className = "Clock", .positional = tName, .required = 1};
 
 // Parses, checks self, takes the exclusive hold and converts the one argument (absent:
 // 0.0), then runs change on the state with the hold still taken.

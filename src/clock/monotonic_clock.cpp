@@ -15,8 +15,9 @@ namespace {
 
 constexpr std::array<std::string_view, 1> applyZeroName{"applyZero"};
 
-constexpr ParameterList newParameters{"__new__", "MonotonicClock", {}, 0, 0, {}};
-constexpr ParameterList getTimeParameters{"getTime", "MonotonicClock", applyZeroName, 0, 0, {}};
+constexpr ParameterList newParameters{.functionName = "__new__", .className = "MonotonicClock"};
+constexpr ParameterList getTimeParameters{
+    .functionName = "getTime", .className = "MonotonicClock", .positional = applyZeroName};
 
 Fallible<ClockObject*> checkedClock(PyObject* self) {
     if (auto checked = checkInstance(self, TypeObjectCache::of(ClockClass::monotonicClock).require());

@@ -14,13 +14,14 @@ struct KeywordOnlyParameter {
     bool required;
 };
 
+// Built with designated initialisers; what is left out is empty or 0.
 struct ParameterList {
     std::string_view functionName;
-    std::string_view className;  // empty for module functions
-    std::span<const std::string_view> positional;
-    std::size_t positionalOnly = 0;
-    std::size_t required = 0;
-    std::span<const KeywordOnlyParameter> keywordOnly;
+    std::string_view className = {};  // empty for module functions
+    std::span<const std::string_view> positional = {};
+    std::size_t positionalOnly = 0;  // leading positional parameters no keyword may fill
+    std::size_t required = 0;        // leading positional parameters that must be given
+    std::span<const KeywordOnlyParameter> keywordOnly = {};
 
     std::size_t slotCount() const noexcept { return positional.size() + keywordOnly.size(); }
 

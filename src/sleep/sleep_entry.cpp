@@ -12,8 +12,10 @@ namespace tempoloom {
 namespace {
 
 constexpr std::array<std::string_view, 1> tName{"t"};
-constexpr ParameterList sleepParameters{"sleep", "", tName, 0, 1, {}};
-constexpr ParameterList sleepersParameters{"sleepers", "", tName, 0, 1, {}};
+constexpr ParameterList sleepParameters{
+    .functionName = "sleep", .positional = tName, .required = 1};
+constexpr ParameterList sleepersParameters{
+    .functionName = "sleepers", .positional = tName, .required = 1};
 
 PyObject* sleepCall(const ParameterList& parameters, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept {

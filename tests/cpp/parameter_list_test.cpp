@@ -1,4 +1,4 @@
-// The argument parser's message texts.
+// Display names and the argument parser's message texts.
 #include "core/parameter_list.hpp"
 
 #include <gtest/gtest.h>
@@ -10,10 +10,12 @@ namespace {
 
 constexpr std::array<std::string_view, 1> t{"t"};
 constexpr std::array<std::string_view, 1> applyZero{"applyZero"};
-constexpr ParameterList sleepList{"sleep", "", t, 0, 1, {}};
-constexpr ParameterList newList{"__new__", "MonotonicClock", {}, 0, 0, {}};
-constexpr ParameterList getTimeList{"getTime", "MonotonicClock", applyZero, 0, 0, {}};
-constexpr ParameterList addList{"add", "Clock", t, 0, 1, {}};
+constexpr ParameterList sleepList{.functionName = "sleep", .positional = t, .required = 1};
+constexpr ParameterList newList{.functionName = "__new__", .className = "MonotonicClock"};
+constexpr ParameterList getTimeList{
+    .functionName = "getTime", .className = "MonotonicClock", .positional = applyZero};
+constexpr ParameterList addList{
+    .functionName = "add", .className = "Clock", .positional = t, .required = 1};
 
 TEST(ParserMessages, TooManyPositional) {
     EXPECT_EQ(tooManyPositional(sleepList, 2), "sleep() takes 1 positional arguments but 2 were given");
