@@ -2,6 +2,7 @@
 #include "boundary/panic_exception.hpp"
 
 #include "boundary/detach_guard.hpp"
+#include "boundary/py_ref.hpp"
 #include "core/internal_fault.hpp"
 
 #include <atomic>
@@ -23,20 +24,16 @@ std::atomic<PyObject*> cell{nullptr};
 std::mutex onceLock;
 
 std::string describePendingException() {
-    PyObject* raised = PyErr_GetRaisedException();
-    if (raised == nullptr) {
+    OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+    if (!raised) {
         return "no exception was set";
     }
-    std::string text = Py_TYPE(raised)->tp_name;
-    if (PyObject* str = PyObject_Str(raised)) {
-        if (const char* utf8 = PyUnicode_AsUTF8(str)) {
-            text += ": ";
-            text += utf8;
-        }
-        Py_DECREF(str);
+    std::string text = Py_TYPE(raised.get())->tp_name;
+    if (auto str = strText(raised.get(), Surrogates::refuse)) {
+        text += ": ";
+        text += *str;
     }
     PyErr_Clear();
-    Py_DECREF(raised);
     return text;
 }
 

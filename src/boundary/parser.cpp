@@ -15,17 +15,12 @@ PendingError argumentError(std::string message) {
 
 // A keyword as str() renders it, unencodable characters as U+FFFD.
 std::string renderKeyword(PyObject* keyword) {
-    OwnedRef text = OwnedRef::steal(PyObject_Str(keyword));
-    Py_UCS4* codePoints = text ? PyUnicode_AsUCS4Copy(text.get()) : nullptr;
-    if (codePoints == nullptr) {
+    auto text = strText(keyword);
+    if (!text) {
         PyErr_Clear();
         return "<unprintable keyword>";
     }
-    std::u32string_view view(reinterpret_cast<const char32_t*>(codePoints),
-                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.get())));
-    std::string rendered = messages::lossyUtf8(view);
-    PyMem_Free(codePoints);
-    return rendered;
+    return messages::lossyUtf8(*text);
 }
 
 class SlotFiller {

@@ -1,4 +1,5 @@
-// Releasing references with respect for detached threads; checked object creation.
+// Releasing references with respect for detached threads; checked object creation; the
+// text of an object.
 #include "boundary/py_ref.hpp"
 
 #include "boundary/attach.hpp"
@@ -22,10 +23,11 @@ OwnedRef requireObject(PyObject* fresh, std::source_location where) {
     return OwnedRef::steal(fresh);
 }
 
-std::optional<std::string> strText(PyObject* object) {
+std::optional<std::string> strText(PyObject* object, Surrogates surrogates) {
     OwnedRef text = OwnedRef::steal(PyObject_Str(object));
-    OwnedRef bytes = OwnedRef::steal(
-        text ? PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass") : nullptr);
+    const char* errors = surrogates == Surrogates::keep ? "surrogatepass" : "strict";
+    OwnedRef bytes =
+        OwnedRef::steal(text ? PyUnicode_AsEncodedString(text.get(), "utf-8", errors) : nullptr);
     if (!bytes) {
         return std::nullopt;
     }

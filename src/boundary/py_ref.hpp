@@ -73,8 +73,12 @@ private:
 OwnedRef requireObject(PyObject* fresh,
                        std::source_location where = std::source_location::current());
 
-// str() of an object as UTF-8, lone surrogates kept; nothing, with the interpreter's
-// exception left set, when str() fails.
-std::optional<std::string> strText(PyObject* object);
+// What strText does with lone surrogates, which UTF-8 cannot encode.
+enum class Surrogates { keep, refuse };
+
+// The text of an object: str() of it as UTF-8, lone surrogates kept (for decoding with
+// "surrogatepass") or refused. Nothing, with the interpreter's exception left set, when
+// str() or the encoding fails.
+std::optional<std::string> strText(PyObject* object, Surrogates surrogates = Surrogates::keep);
 
 }  // namespace tempoloom

@@ -75,29 +75,19 @@ std::string missingRequired(const ParameterList& list, std::string_view kind,
     return text + nameList(names);
 }
 
-std::string lossyUtf8(std::u32string_view codePoints) {
-    std::string text;
-    for (char32_t c : codePoints) {
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
+std::string lossyUtf8(std::string_view text) {
+    std::string lossy;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // U+D800 to U+DFFF: ED A0..BF xx. No other sequence starts ED A0 and up.
+        if (static_cast<unsigned char>(text[i]) == 0xED && i + 2 < text.size() &&
+            static_cast<unsigned char>(text[i + 1]) >= 0xA0) {
+            lossy += "\xEF\xBF\xBD";
+            i += 2;
         } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
+            lossy += text[i];
         }
     }
-    return text;
+    return lossy;
 }
 
 }  // namespace messages

@@ -43,8 +43,9 @@ std::string positionalOnlyAsKeyword(const ParameterList& list,
 std::string missingRequired(const ParameterList& list, std::string_view kind,
                             std::span<const std::string_view> names);
 
-// UTF-8 for code points, each one that UTF-8 cannot encode (a surrogate) as U+FFFD.
-std::string lossyUtf8(std::u32string_view codePoints);
+// Text as Python's "surrogatepass" encodes it, with each lone surrogate, which UTF-8
+// cannot encode, as U+FFFD.
+std::string lossyUtf8(std::string_view text);
 
 }  // namespace messages
 }  // namespace tempoloom
