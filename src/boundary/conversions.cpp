@@ -51,7 +51,7 @@ Fallible<double> argToDouble(PyObject* object) {
     if (value != -1.0) {
         return value;
     }
-    if (auto error = PendingError::fetch()) {
+    if (auto error = PendingError::fetchOrResumeFault()) {
         return failWith(std::move(*error));
     }
     return value;
@@ -96,8 +96,8 @@ PendingError wrapArgumentError(std::string_view parameter, PendingError error) {
     text += "': ";
     text += strOrUnprintable(instance);
     PendingError wrapped = PendingError::withMessage(PyExc_TypeError, std::move(text));
-    PyObject* cause = PyException_GetCause(instance);
-    PyException_SetCause(wrapped.materialize(), cause);
+    OwnedRef cause = OwnedRef::steal(PyException_GetCause(instance));
+    PyException_SetCause(wrapped.materialize(), cause.release());
     return wrapped;
 }
 

@@ -52,11 +52,12 @@ PyObject* panicExceptionType() {
     if (PyObject* type = cell.load(std::memory_order_acquire)) {
         return type;
     }
-    PyObject* type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panicDoc,
-                                               PyExc_BaseException, nullptr);
-    if (type == nullptr) {
+    OwnedRef made = OwnedRef::steal(PyErr_NewExceptionWithDoc(
+        "pyo3_runtime.PanicException", panicDoc, PyExc_BaseException, nullptr));
+    if (!made) {
         raiseFault("Failed to initialize new exception type. " + describePendingException());
     }
+    PyObject* type = made.release();  // kept for the life of the process
     cell.store(type, std::memory_order_release);
     return type;
 }

@@ -60,7 +60,7 @@ PendingError PendingError::materialized(OwnedRef instance) {
     return PendingError(State(std::in_place_index<2>, std::move(instance)));
 }
 
-std::optional<PendingError> PendingError::fetch() {
+std::optional<PendingError> PendingError::fetchOrResumeFault() {
     OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
     if (!raised) {
         return std::nullopt;
@@ -85,7 +85,7 @@ std::optional<PendingError> PendingError::fetch() {
 }
 
 PendingError PendingError::fetchOrSystemError() {
-    if (auto error = fetch()) {
+    if (auto error = fetchOrResumeFault()) {
         return std::move(*error);
     }
     return withMessage(PyExc_SystemError, "attempted to fetch exception but none was set");

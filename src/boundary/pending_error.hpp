@@ -27,9 +27,10 @@ public:
     static PendingError materialized(OwnedRef instance);
 
     // Takes the interpreter's pending exception, if any. A PanicException coming back
-    // out of Python code resumes its internal fault instead.
-    static std::optional<PendingError> fetch();
-    // As fetch, for callers that know an error must be pending.
+    // out of Python code is not taken: its traceback is printed and its internal fault
+    // resumed.
+    static std::optional<PendingError> fetchOrResumeFault();
+    // As fetchOrResumeFault, for callers that know an error must be pending.
     static PendingError fetchOrSystemError();
 
     // Sets the error in the interpreter, consuming it.

@@ -7,15 +7,13 @@ namespace tempoloom {
 
 void deallocClockObject(PyObject* object) noexcept {
     deallocEntry([object]() -> Fallible<void> {
-        OwnedRef type = OwnedRef::share(reinterpret_cast<PyObject*>(Py_TYPE(object)));
-        auto* free = reinterpret_cast<freefunc>(
-            PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type.get()), Py_tp_free));
+        auto* free = reinterpret_cast<freefunc>(PyType_GetSlot(Py_TYPE(object), Py_tp_free));
         if (free == nullptr) {
             raiseFault("PyBaseObject_Type should have tp_free");
         }
+        // Every instance of a heap type owns a reference to it: released after the memory.
+        OwnedRef type = OwnedRef::steal(reinterpret_cast<PyObject*>(Py_TYPE(object)));
         free(object);
-        // Every instance of a heap type owns a reference to it.
-        Py_DECREF(type.get());
         return {};
     });
 }

@@ -33,7 +33,8 @@ Fallible<PyTypeObject*> TypeObjectCache::get() {
     PendingError error = PendingError::withMessage(
         PyExc_RuntimeError, std::string("An error occurred while initializing class ") +
                                 classDefinition(class_).name);
-    PyException_SetCause(error.materialize(), Py_NewRef(built.error().materialize()));
+    OwnedRef cause = OwnedRef::share(built.error().materialize());
+    PyException_SetCause(error.materialize(), cause.release());
     return failWith(std::move(error));
 }
 
