@@ -6,7 +6,6 @@
 #include "boundary/parser.hpp"
 #include "clock/construct.hpp"
 #include "clock/entries.hpp"
-#include "core/time.hpp"
 #include "module/clock_object.hpp"
 #include "module/type_cache.hpp"
 
@@ -71,14 +70,9 @@ PyObject* resetEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return changeEntry(resetParameters, self, args, nargs, kwnames,
                        [](ClockState& state, double newT) -> Fallible<void> {
                            // The counter is read after the argument was converted.
-                           const double elapsed = state.startInstant.elapsed().toSeconds();
-                           state.timeAtLastReset = elapsed + newT;
-                           const auto epoch = epochSeconds();
-                           if (!epoch) {
-                               // The new zero point stays: a finished state, not a torn one.
+                           if (!state.reset(newT)) {
                                return failWith(wallClockError());
                            }
-                           state.epochTimeAtLastReset = *epoch;
                            return {};
                        });
 }
@@ -87,8 +81,7 @@ PyObject* addEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames) noexcept {
     return changeEntry(addParameters, self, args, nargs, kwnames,
                        [](ClockState& state, double t) -> Fallible<void> {
-                           state.timeAtLastReset += t;
-                           state.epochTimeAtLastReset += t;
+                           state.add(t);
                            return {};
                        });
 }
@@ -97,8 +90,7 @@ PyObject* addTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) noexcept {
     return changeEntry(addTimeParameters, self, args, nargs, kwnames,
                        [](ClockState& state, double t) -> Fallible<void> {
-                           state.timeAtLastReset -= t;
-                           state.epochTimeAtLastReset -= t;
+                           state.addTime(t);
                            return {};
                        });
 }

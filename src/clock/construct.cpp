@@ -8,6 +8,16 @@
 #include <memory>
 
 namespace tempoloom {
+namespace {
+
+// The RuntimeError text for a wall clock that reads before 1970.
+constexpr const char* wallClockBefore1970 = "Uh oh. The system clock took a shit.";
+
+}  // namespace
+
+PendingError wallClockError() {
+    return PendingError::withMessage(PyExc_RuntimeError, wallClockBefore1970);
+}
 
 PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, PyObject* args,
                          PyObject* kwargs) noexcept {
@@ -15,9 +25,9 @@ PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, Py
         if (auto parsed = parseTupleDict(parameters, args, kwargs, {}); !parsed) {
             return propagate(parsed);
         }
-        auto state = ClockState::create();
+        const auto state = ClockState::start();
         if (!state) {
-            return propagate(state);
+            return failWith(wallClockError());
         }
         OwnedRef noArgs = requireObject(PyTuple_New(0));
         OwnedRef object = OwnedRef::steal(PyBaseObject_Type.tp_new(type, noArgs.get(), nullptr));

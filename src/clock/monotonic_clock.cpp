@@ -66,10 +66,7 @@ PyObject* getTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             }
             applyZero = *converted;
         }
-        const ClockState& state = (*clock)->state;
-        const double elapsed = state.startInstant.elapsed().toSeconds();
-        return requireObject(
-            PyFloat_FromDouble(applyZero ? elapsed - state.timeAtLastReset : elapsed));
+        return requireObject(PyFloat_FromDouble((*clock)->state.time(applyZero)));
     });
 }
 

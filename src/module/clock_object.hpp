@@ -3,7 +3,7 @@
 
 #include "core/borrow_flag.hpp"
 #include "boundary/python.hpp"
-#include "clock/clock_state.hpp"
+#include "core/clock_state.hpp"
 
 namespace tempoloom {
 
