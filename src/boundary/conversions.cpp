@@ -43,7 +43,8 @@ std::string strOrUnprintable(PyObject* instance) {
 
 }  // namespace
 
-Fallible<double> argToDouble(PyObject* object) {
+Fallible<double> argToDouble(BorrowedRef argument) {
+    PyObject* object = argument.get();
     if (Py_IS_TYPE(object, &PyFloat_Type)) {
         return PyFloat_AS_DOUBLE(object);
     }
@@ -57,7 +58,8 @@ Fallible<double> argToDouble(PyObject* object) {
     return value;
 }
 
-Fallible<bool> argToBool(PyObject* object) {
+Fallible<bool> argToBool(BorrowedRef argument) {
+    PyObject* object = argument.get();
     if (Py_IS_TYPE(object, &PyBool_Type)) {
         return object == Py_True;
     }

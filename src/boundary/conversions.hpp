@@ -8,17 +8,17 @@
 namespace tempoloom {
 
 // Anything the interpreter's float conversion accepts; no range check.
-Fallible<double> argToDouble(PyObject* object);
+Fallible<double> argToDouble(BorrowedRef object);
 
 // A bool, or a numpy boolean recognised by its type's name. No truth-value test.
-Fallible<bool> argToBool(PyObject* object);
+Fallible<bool> argToBool(BorrowedRef object);
 
 // A refused conversion's exact TypeError becomes "argument 'name': ..."; others pass.
 PendingError wrapArgumentError(std::string_view parameter, PendingError error);
 
 // Converts a slot with `convert`, wrapping a refusal with the parameter's name.
 template <class Convert>
-auto convertArgument(std::string_view parameter, PyObject* object, Convert convert)
+auto convertArgument(std::string_view parameter, BorrowedRef object, Convert convert)
     -> decltype(convert(object)) {
     auto value = convert(object);
     if (!value) {

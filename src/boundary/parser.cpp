@@ -25,12 +25,13 @@ std::string renderKeyword(PyObject* keyword) {
 
 class SlotFiller {
 public:
-    SlotFiller(const ParameterList& list, std::span<PyObject*> slots) : list_(list), slots_(slots) {}
+    SlotFiller(const ParameterList& list, std::span<BorrowedRef> slots)
+        : list_(list), slots_(slots) {}
 
     Fallible<void> positional(PyObject* const* args, std::size_t count) {
         const std::size_t max = list_.positional.size();
         for (std::size_t i = 0; i < count && i < max; ++i) {
-            slots_[i] = args[i];
+            slots_[i] = BorrowedRef(args[i]);
         }
         if (count > max) {
             return failWith(argumentError(messages::tooManyPositional(list_, count)));
@@ -72,7 +73,7 @@ public:
         if (given < list_.required && hasEmpty(given, list_.required)) {
             std::vector<std::string_view> missing;
             for (std::size_t i = 0; i < list_.required; ++i) {
-                if (slots_[i] == nullptr) {
+                if (!slots_[i]) {
                     missing.push_back(list_.positional[i]);
                 }
             }
@@ -81,7 +82,7 @@ public:
         std::vector<std::string_view> missing;
         const std::size_t p = list_.positional.size();
         for (std::size_t j = 0; j < list_.keywordOnly.size(); ++j) {
-            if (list_.keywordOnly[j].required && slots_[p + j] == nullptr) {
+            if (list_.keywordOnly[j].required && !slots_[p + j]) {
                 missing.push_back(list_.keywordOnly[j].name);
             }
         }
@@ -93,16 +94,16 @@ public:
 
 private:
     Fallible<void> fill(std::size_t slot, std::string_view name, PyObject* value) {
-        if (slots_[slot] != nullptr) {
+        if (slots_[slot]) {
             return failWith(argumentError(messages::multipleValues(list_, name)));
         }
-        slots_[slot] = value;
+        slots_[slot] = BorrowedRef(value);
         return {};
     }
 
     bool hasEmpty(std::size_t from, std::size_t to) const {
         for (std::size_t i = from; i < to; ++i) {
-            if (slots_[i] == nullptr) {
+            if (!slots_[i]) {
                 return true;
             }
         }
@@ -110,14 +111,15 @@ private:
     }
 
     const ParameterList& list_;
-    std::span<PyObject*> slots_;
+    std::span<BorrowedRef> slots_;
     std::vector<std::string_view> positionalOnlyKeywords_;
 };
 
 }  // namespace
 
 Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
-                               Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
+                               Py_ssize_t nargs, PyObject* kwnames,
+                               std::span<BorrowedRef> slots) {
     const auto given = static_cast<std::size_t>(nargs);
     SlotFiller filler(list, slots);
     if (auto ok = filler.positional(args, given); !ok) {
@@ -135,7 +137,7 @@ Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
 }
 
 Fallible<void> parseTupleDict(const ParameterList& list, PyObject* args, PyObject* kwargs,
-                              std::span<PyObject*> slots) {
+                              std::span<BorrowedRef> slots) {
     SlotFiller filler(list, slots);
     const auto given = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
     if (auto ok = filler.positional(&PyTuple_GET_ITEM(args, 0), given); !ok) {

@@ -4,25 +4,27 @@
 #include "core/parameter_list.hpp"
 #include "boundary/pending_error.hpp"
 
-#include <algorithm>
 #include <span>
 
 namespace tempoloom {
 
 // The general case of parseVector: keywords, or a count out of range.
 Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
-                               Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
+                               Py_ssize_t nargs, PyObject* kwnames,
+                               std::span<BorrowedRef> slots);
 
 // Vector calls: args holds the positional arguments, then the keyword values in the order
 // of kwnames (a tuple or null). Slots receive borrowed references or stay null.
 inline Fallible<void> parseVector(const ParameterList& list, PyObject* const* args,
                                   Py_ssize_t nargs, PyObject* kwnames,
-                                  std::span<PyObject*> slots) {
+                                  std::span<BorrowedRef> slots) {
     const auto given = static_cast<std::size_t>(nargs);
     // The common call: positional arguments only, as many as allowed and required.
     if (kwnames == nullptr && given <= list.positional.size() && given >= list.required &&
         list.keywordOnly.empty()) {
-        std::copy_n(args, given, slots.begin());
+        for (std::size_t i = 0; i < given; ++i) {
+            slots[i] = BorrowedRef(args[i]);
+        }
         return {};
     }
     return parseVectorSlow(list, args, nargs, kwnames, slots);
@@ -30,6 +32,6 @@ inline Fallible<void> parseVector(const ParameterList& list, PyObject* const* ar
 
 // Tuple-and-dict calls (constructors). kwargs may be null.
 Fallible<void> parseTupleDict(const ParameterList& list, PyObject* args, PyObject* kwargs,
-                              std::span<PyObject*> slots);
+                              std::span<BorrowedRef> slots);
 
 }  // namespace tempoloom

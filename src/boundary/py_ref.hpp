@@ -23,11 +23,13 @@ void releaseReference(PyObject* object) noexcept;
 
 class BorrowedRef {
 public:
+    BorrowedRef() noexcept = default;
     explicit BorrowedRef(PyObject* object) noexcept : object_(object) {}
     PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
 
 private:
-    PyObject* object_;
+    PyObject* object_ = nullptr;
 };
 
 class OwnedRef {
@@ -55,7 +57,6 @@ public:
     }
 
     PyObject* get() const noexcept { return object_; }
-    BorrowedRef borrow() const noexcept { return BorrowedRef(object_); }
     explicit operator bool() const noexcept { return object_ != nullptr; }
 
     // Hands the reference to the caller (usually the interpreter).

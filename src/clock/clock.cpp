@@ -31,7 +31,7 @@ template <class Change>
 PyObject* changeEntry(const ParameterList& parameters, PyObject* self, PyObject* const* args,
                       Py_ssize_t nargs, PyObject* kwnames, Change change) noexcept {
     return objectEntry([&]() -> Fallible<OwnedRef> {
-        std::array<PyObject*, 1> slots{};
+        std::array<BorrowedRef, 1> slots{};
         if (auto parsed = parseVector(parameters, args, nargs, kwnames, slots); !parsed) {
             return propagate(parsed);
         }
@@ -45,7 +45,7 @@ PyObject* changeEntry(const ParameterList& parameters, PyObject* self, PyObject*
             return propagate(hold);
         }
         double amount = 0.0;
-        if (slots[0] != nullptr) {
+        if (slots[0]) {
             auto converted = convertArgument(parameters.positional[0], slots[0], argToDouble);
             if (!converted) {
                 return propagate(converted);

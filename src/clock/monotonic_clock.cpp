@@ -46,7 +46,7 @@ PyObject* monotonicClockNew(PyTypeObject* type, PyObject* args, PyObject* kwargs
 PyObject* getTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) noexcept {
     return objectEntry([&]() -> Fallible<OwnedRef> {
-        std::array<PyObject*, 1> slots{};
+        std::array<BorrowedRef, 1> slots{};
         if (auto parsed = parseVector(getTimeParameters, args, nargs, kwnames, slots); !parsed) {
             return propagate(parsed);
         }
@@ -59,7 +59,7 @@ PyObject* getTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             return propagate(hold);
         }
         bool applyZero = true;
-        if (slots[0] != nullptr) {
+        if (slots[0]) {
             auto converted = convertArgument("applyZero", slots[0], argToBool);
             if (!converted) {
                 return propagate(converted);

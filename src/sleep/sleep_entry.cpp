@@ -20,7 +20,7 @@ constexpr ParameterList sleepersParameters{
 PyObject* sleepCall(const ParameterList& parameters, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept {
     return objectEntry([&]() -> Fallible<OwnedRef> {
-        std::array<PyObject*, 1> slots{};
+        std::array<BorrowedRef, 1> slots{};
         if (auto parsed = parseVector(parameters, args, nargs, kwnames, slots); !parsed) {
             return propagate(parsed);
         }
