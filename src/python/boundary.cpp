@@ -1,5 +1,5 @@
-// Attach depth and the deferred release list.
-#include "boundary/attach.hpp"
+// Attach depth, the deferred release list, detaching, and refusing to attach.
+#include "python/boundary.hpp"
 
 #include <atomic>
 #include <mutex>
@@ -49,6 +49,24 @@ void drainDeferredReleases() noexcept {
     for (PyObject* object : taken) {
         _Py_DecRef(object);
     }
+}
+
+DetachGuard::DetachGuard() noexcept : savedDepth_(attachDepth()) {
+    attachDepth() = 0;
+    threadState_ = PyEval_SaveThread();
+}
+
+DetachGuard::~DetachGuard() {
+    attachDepth() = savedDepth_;
+    PyEval_RestoreThread(threadState_);
+    drainDeferredReleases();
+}
+
+void EntryScope::refuseAttach(std::int64_t depth) {
+    raiseFault(depth == -1
+                   ? "Attaching a thread to the interpreter is prohibited while a __traverse__ "
+                     "implementation is running."
+                   : "Attaching a thread to the interpreter is currently prohibited.");
 }
 
 }  // namespace tempoloom

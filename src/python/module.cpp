@@ -1,13 +1,47 @@
-// The module definition, its exported initialisation function and its execution step.
-#include "boundary/conversions.hpp"
-#include "boundary/entry_frame.hpp"
-#include "module/c_function.hpp"
-#include "module/type_cache.hpp"
-#include "module/type_specs.hpp"
-#include "sleep/entries.hpp"
+// The module: its functions sleep and sleepers, its definition, its exported
+// initialisation function and its execution step.
+#include "core/sleep.hpp"
+#include "python/clock_types.hpp"
 
 namespace tempoloom {
 namespace {
+
+constexpr std::array<std::string_view, 1> tName{"t"};
+constexpr ParameterList sleepParameters{
+    .functionName = "sleep", .positional = tName, .required = 1};
+constexpr ParameterList sleepersParameters{
+    .functionName = "sleepers", .positional = tName, .required = 1};
+
+// sleep and sleepers: one operation under two names, differing only in their messages.
+PyObject* sleepCall(const ParameterList& parameters, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept {
+    return objectEntry([&]() -> Fallible<OwnedRef> {
+        std::array<BorrowedRef, 1> slots{};
+        if (auto parsed = parseVector(parameters, args, nargs, kwnames, slots); !parsed) {
+            return propagate(parsed);
+        }
+        auto seconds = convertArgument("t", slots[0], argToDouble);
+        if (!seconds) {
+            return propagate(seconds);
+        }
+        {
+            // Detached for the whole wait, even one of no length.
+            DetachGuard detached;
+            preciseSleep(*seconds);
+        }
+        return OwnedRef::share(Py_None);
+    });
+}
+
+PyObject* sleepEntry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept {
+    return sleepCall(sleepParameters, args, nargs, kwnames);
+}
+
+PyObject* sleepersEntry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) noexcept {
+    return sleepCall(sleepersParameters, args, nargs, kwnames);
+}
 
 Fallible<void> addToModule(PyObject* module, PyObject* name, PyObject* value) {
     OwnedRef all = OwnedRef::steal(PyObject_GetAttrString(module, "__all__"));
@@ -102,16 +136,17 @@ PyModuleDef_Slot moduleSlots[] = {
 };
 
 PyModuleDef moduleDefinition = {
-    PyModuleDef_HEAD_INIT,
-    "tempoloom",
-    "Precise timing for free-threaded Python: monotonic clocks and a sleep that spins "
-    "only for its last 200 microseconds.",
-    0,
-    nullptr,
-    moduleSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "tempoloom",
+    .m_doc =
+        "Precise timing for free-threaded Python: monotonic clocks and a sleep that "
+        "spins only for its last 200 microseconds.",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = moduleSlots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

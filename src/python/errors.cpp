@@ -1,14 +1,41 @@
-// Making, setting and materializing pending errors.
-#include "boundary/pending_error.hpp"
+// Making, setting and materializing pending errors; creating the PanicException type.
+#include "python/errors.hpp"
 
 #include "core/internal_fault.hpp"
-#include "boundary/panic_exception.hpp"
+#include "python/boundary.hpp"
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace tempoloom {
 namespace {
+
+constexpr const char* panicDoc =
+    "The exception raised when tempoloom's native code fails internally while called\n"
+    "from Python.\n"
+    "\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so that it\n"
+    "typically propagates all the way up the stack and makes the Python interpreter\n"
+    "exit instead of being swallowed by a broad `except Exception`.";
+
+std::atomic<PyObject*> panicType{nullptr};
+std::mutex panicTypeLock;
+
+std::string describePendingException() {
+    OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+    if (!raised) {
+        return "no exception was set";
+    }
+    std::string text = Py_TYPE(raised.get())->tp_name;
+    if (auto str = strText(raised.get(), Surrogates::refuse)) {
+        text += ": ";
+        text += *str;
+    }
+    PyErr_Clear();
+    return text;
+}
 
 std::string qualifiedName(PyTypeObject* type) {
     OwnedRef name = OwnedRef::steal(PyType_GetQualName(type));
@@ -52,8 +79,8 @@ PendingError PendingError::panic(std::string message) {
 }
 
 PendingError PendingError::typeMismatch(PyObject* object, PyTypeObject* expected) {
-    return PendingError(Mismatch{OwnedRef::share(object),
-                                 OwnedRef::share(reinterpret_cast<PyObject*>(expected))});
+    return PendingError(
+        Mismatch{OwnedRef::share(object), OwnedRef::share(reinterpret_cast<PyObject*>(expected))});
 }
 
 PendingError PendingError::materialized(OwnedRef instance) {
@@ -128,6 +155,29 @@ PyObject* PendingError::materialize() {
     }
     state_->emplace<OwnedRef>(std::move(instance));
     return std::get<OwnedRef>(*state_).get();
+}
+
+PyObject* panicExceptionType() {
+    if (PyObject* type = panicType.load(std::memory_order_acquire)) {
+        return type;
+    }
+    std::unique_lock<std::mutex> lock;
+    {
+        // Wait for a creation in progress detached, so it never stalls the interpreter.
+        DetachGuard detached;
+        lock = std::unique_lock(panicTypeLock);
+    }
+    if (PyObject* type = panicType.load(std::memory_order_acquire)) {
+        return type;
+    }
+    OwnedRef made = OwnedRef::steal(PyErr_NewExceptionWithDoc(
+        "pyo3_runtime.PanicException", panicDoc, PyExc_BaseException, nullptr));
+    if (!made) {
+        raiseFault("Failed to initialize new exception type. " + describePendingException());
+    }
+    PyObject* type = made.release();  // kept for the life of the process
+    panicType.store(type, std::memory_order_release);
+    return type;
 }
 
 }  // namespace tempoloom

@@ -1,4 +1,4 @@
-// References to Python objects whose ownership shows in their type.
+// The interpreter's API, and references to its objects whose ownership shows in their type.
 //
 // Rules:
 // 1. OwnedRef owns one strong reference and releases it when destroyed; it is made only by
@@ -9,7 +9,9 @@
 // 5. Neither converts silently to PyObject*; get() says it.
 #pragma once
 
-#include "boundary/python.hpp"
+// The one place that includes the interpreter's API.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
 
 #include <optional>
 #include <source_location>

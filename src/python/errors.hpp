@@ -1,8 +1,9 @@
 // PendingError: an ordinary failure on its way to the interpreter. Only entry frames set
 // it there. It stays lazy (a type and what makes its value) until it is set or inspected.
+// Internal faults reach Python as a PanicException.
 #pragma once
 
-#include "boundary/py_ref.hpp"
+#include "python/references.hpp"
 
 #include <expected>
 #include <memory>
@@ -73,5 +74,9 @@ std::unexpected<PendingError> propagate(Fallible<T>& failed) {
 inline std::unexpected<PendingError> failFromInterpreter() {
     return failWith(PendingError::fetchOrSystemError());
 }
+
+// The process-wide PanicException type (borrowed), created on first need. A failure to
+// create it is an internal fault.
+PyObject* panicExceptionType();
 
 }  // namespace tempoloom

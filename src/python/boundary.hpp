@@ -1,17 +1,44 @@
-// Entry frames: every call from the interpreter into the module runs inside one. A frame
-// counts the thread as attached, contains internal faults, and turns the outcome into the
-// interpreter's convention. Nothing unwinds into the interpreter.
+// The call boundary. Every call from the interpreter into the module runs inside an entry
+// frame, which counts the thread as attached, contains internal faults, and turns the
+// outcome into the interpreter's convention; nothing unwinds into the interpreter. A
+// DetachGuard lets the thread go for a blocking stretch.
 #pragma once
 
-#include "boundary/attach.hpp"
 #include "core/internal_fault.hpp"
-#include "boundary/pending_error.hpp"
+#include "python/errors.hpp"
 
 #include <concepts>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace tempoloom {
+
+// Entry frames active on this thread while it is attached; 0 while detached. Negative
+// marks a thread that may not attach at all.
+std::int64_t& attachDepth() noexcept;
+
+// Queues a reference for release at the next attach of any thread.
+void deferRelease(PyObject* object) noexcept;
+
+// Releases every queued reference; the caller is attached.
+void drainDeferredReleases() noexcept;
+
+// Detaches the calling thread from the interpreter for a blocking stretch and attaches it
+// again on every way out, internal faults included.
+class DetachGuard {
+public:
+    DetachGuard() noexcept;
+    // Re-attaching may never return during interpreter finalization; nothing after it
+    // may fail.
+    ~DetachGuard();
+    DetachGuard(const DetachGuard&) = delete;
+    DetachGuard& operator=(const DetachGuard&) = delete;
+
+private:
+    std::int64_t savedDepth_;
+    PyThreadState* threadState_;
+};
 
 // Counts one active frame on this thread for its lifetime.
 class EntryScope {
@@ -47,8 +74,8 @@ Fallible<T> runContained(Body& body) {
 
 // Functions, methods, constructors and getters: a new reference, or null with an error set.
 template <class Body>
-    requires std::same_as<std::invoke_result_t<Body&>, Fallible<OwnedRef>>
-PyObject* objectEntry(Body&& body) noexcept {
+requires std::same_as<std::invoke_result_t<Body&>, Fallible<OwnedRef>> PyObject* objectEntry(
+    Body&& body) noexcept {
     try {
         EntryScope scope;
         Fallible<OwnedRef> outcome = runContained<OwnedRef>(body);
@@ -64,7 +91,7 @@ PyObject* objectEntry(Body&& body) noexcept {
 
 // Slots returning an int: 0, or -1 with an error set.
 template <class Body>
-    requires std::same_as<std::invoke_result_t<Body&>, Fallible<void>>
+requires std::same_as<std::invoke_result_t<Body&>, Fallible<void>>
 int intEntry(Body&& body) noexcept {
     try {
         EntryScope scope;
@@ -81,7 +108,7 @@ int intEntry(Body&& body) noexcept {
 
 // Deallocation cannot report: a failure goes to the unraisable hook.
 template <class Body>
-    requires std::same_as<std::invoke_result_t<Body&>, Fallible<void>>
+requires std::same_as<std::invoke_result_t<Body&>, Fallible<void>>
 void deallocEntry(Body&& body) noexcept {
     try {
         EntryScope scope;
@@ -93,6 +120,13 @@ void deallocEntry(Body&& body) noexcept {
     } catch (...) {
         abortAtBoundary();
     }
+}
+
+// An entry of any calling convention, as a method table stores it.
+template <class Function>
+PyCFunction asCFunction(Function function) noexcept {
+    // Through a plain function pointer type, which converts to any other without warning.
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 }  // namespace tempoloom

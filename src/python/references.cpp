@@ -1,9 +1,9 @@
 // Releasing references with respect for detached threads; checked object creation; the
 // text of an object.
-#include "boundary/py_ref.hpp"
+#include "python/references.hpp"
 
-#include "boundary/attach.hpp"
 #include "core/internal_fault.hpp"
+#include "python/boundary.hpp"
 
 namespace tempoloom {
 

@@ -1,0 +1,157 @@
+// What the two clock classes share: the instance record and its holds, the type objects
+// built from each class's definition, construction, and the path of their methods.
+#pragma once
+
+#include "core/borrow_flag.hpp"
+#include "core/clock_state.hpp"
+#include "python/arguments.hpp"
+#include "python/boundary.hpp"
+
+#include <array>
+#include <atomic>
+#include <utility>
+
+namespace tempoloom {
+
+// The instance record of both clock classes and their Python subclasses.
+struct ClockObject {
+    PyObject header;
+    ClockState state;
+    BorrowFlag borrow;  // guards state
+};
+
+// The caller has checked that object is a ClockObject.
+inline ClockObject& asClock(PyObject* object) noexcept {
+    return *reinterpret_cast<ClockObject*>(object);
+}
+
+// Scoped holds on a BorrowFlag: taken at once or refused with a RuntimeError, released on
+// every way out.
+template <bool Exclusive>
+class Hold {
+public:
+    static Fallible<Hold> take(BorrowFlag& flag) {
+        if (Exclusive ? flag.tryExclusive() : flag.tryShared()) {
+            return Hold(flag);
+        }
+        return failWith(PendingError::withMessage(
+            PyExc_RuntimeError, Exclusive ? "Already borrowed" : "Already mutably borrowed"));
+    }
+
+    Hold(Hold&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
+    Hold& operator=(Hold&&) = delete;
+    ~Hold() {
+        if (flag_ != nullptr) {
+            Exclusive ? flag_->releaseExclusive() : flag_->releaseShared();
+        }
+    }
+
+private:
+    explicit Hold(BorrowFlag& flag) noexcept : flag_(&flag) {}
+    BorrowFlag* flag_;
+};
+
+using SharedHold = Hold<false>;
+using ExclusiveHold = Hold<true>;
+
+enum class ClockClass { monotonicClock, clock };
+
+// What a clock class is made of: names, docstring, constructor, tables.
+struct ClassDefinition {
+    const char* name;      // "MonotonicClock"
+    const char* specName;  // "builtins.MonotonicClock": the classes name no module of their own
+    const char* doc;       // a bare text signature
+    newfunc construct;
+    PyMethodDef* methods = nullptr;  // null when the class adds none
+    PyGetSetDef* getset = nullptr;   // null when the class adds none
+};
+
+// Each in its class's file.
+extern const ClassDefinition monotonicClockDefinition;
+extern const ClassDefinition clockDefinition;
+
+const ClassDefinition& classDefinition(ClockClass cls) noexcept;
+
+// Each class's type object, built on first need and kept for the life of the process,
+// whatever module objects come and go.
+class TypeObjectCache {
+public:
+    static TypeObjectCache& of(ClockClass cls) noexcept;
+
+    // The type object (borrowed; the cache owns it), building it when needed.
+    Fallible<PyTypeObject*> get();
+
+    // As get, with a failure reported to the unraisable hook and raised as a fault.
+    PyTypeObject* require() {
+        if (PyTypeObject* type = type_.load(std::memory_order_acquire)) {
+            return type;
+        }
+        return requireSlow();
+    }
+
+    explicit constexpr TypeObjectCache(ClockClass cls) noexcept : class_(cls) {}
+
+private:
+    PyTypeObject* requireSlow();
+    Fallible<PyTypeObject*> build();
+
+    ClockClass class_;
+    std::atomic<PyTypeObject*> type_{nullptr};  // non-null once ready
+};
+
+// The RuntimeError for a wall clock that reads before 1970.
+PendingError wallClockError();
+
+// Parses (no arguments allowed), reads both clocks, then allocates an instance of type.
+PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, PyObject* args,
+                         PyObject* kwargs) noexcept;
+
+// self as a clock, once checked to be an instance of cls or of a subclass.
+inline Fallible<ClockObject*> checkedClock(ClockClass cls, PyObject* self) {
+    if (auto checked = checkInstance(self, TypeObjectCache::of(cls).require()); !checked) {
+        return propagate(checked);
+    }
+    return &asClock(self);
+}
+
+// A float from one field of the state, read under a shared hold.
+inline Fallible<OwnedRef> readUnderSharedHold(ClockObject& clock, double ClockState::*field) {
+    auto hold = SharedHold::take(clock.borrow);
+    if (!hold) {
+        return propagate(hold);
+    }
+    return requireObject(PyFloat_FromDouble(clock.state.*field));
+}
+
+// A method of one positional parameter: parses, checks self, takes the hold and converts
+// the argument (absent: `absent`), then runs body on the state with the hold still taken.
+template <class HoldKind, class T, class Body>
+PyObject* clockMethod(ClockClass cls, const ParameterList& parameters, PyObject* self,
+                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      Fallible<T> (*convert)(BorrowedRef), T absent, Body body) noexcept {
+    return objectEntry([&]() -> Fallible<OwnedRef> {
+        std::array<BorrowedRef, 1> slots{};
+        if (auto parsed = parseVector(parameters, args, nargs, kwnames, slots); !parsed) {
+            return propagate(parsed);
+        }
+        auto clock = checkedClock(cls, self);
+        if (!clock) {
+            return propagate(clock);
+        }
+        auto hold = HoldKind::take((*clock)->borrow);
+        if (!hold) {
+            return propagate(hold);
+        }
+        T value = absent;
+        if (slots[0]) {
+            auto converted = convertArgument(parameters.positional[0], slots[0], convert);
+            if (!converted) {
+                return propagate(converted);
+            }
+            value = *converted;
+        }
+        return body((*clock)->state, value);
+    });
+}
+
+}  // namespace tempoloom
