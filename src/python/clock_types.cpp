@@ -106,6 +106,14 @@ PyTypeObject* TypeObjectCache::requireSlow() {
                "`");
 }
 
+Fallible<OwnedRef> readUnderSharedHold(ClockObject& clock, double ClockState::*field) {
+    auto hold = SharedHold::take(clock.borrow);
+    if (!hold) {
+        return propagate(hold);
+    }
+    return requireObject(PyFloat_FromDouble(clock.state.*field));
+}
+
 PendingError wallClockError() {
     return PendingError::withMessage(PyExc_RuntimeError, wallClockBefore1970);
 }

@@ -115,13 +115,7 @@ inline Fallible<ClockObject*> checkedClock(ClockClass cls, PyObject* self) {
 }
 
 // A float from one field of the state, read under a shared hold.
-inline Fallible<OwnedRef> readUnderSharedHold(ClockObject& clock, double ClockState::*field) {
-    auto hold = SharedHold::take(clock.borrow);
-    if (!hold) {
-        return propagate(hold);
-    }
-    return requireObject(PyFloat_FromDouble(clock.state.*field));
-}
+Fallible<OwnedRef> readUnderSharedHold(ClockObject& clock, double ClockState::*field);
 
 // A method of one positional parameter: parses, checks self, takes the hold and converts
 // the argument (absent: `absent`), then runs body on the state with the hold still taken.
