@@ -3,15 +3,10 @@
 
 # C++ unit tests of everything that runs without the interpreter.
 tl_unit_tests() {
-    local build=$TL_ROOT/build/unit log=$TL_CACHE/logs/unit.log
     tl_say "unit tests: building (C++)"
-    : >"$log"
-    tl_logged "unit tests" "$log" "$TL_VENV/bin/cmake" -S "$TL_ROOT" -B "$build" -G Ninja \
-        -DCMAKE_MAKE_PROGRAM="$TL_VENV/bin/ninja" -DTEMPOLOOM_EXTENSION=OFF \
-        -DTEMPOLOOM_UNIT_TESTS=ON
-    tl_logged "unit tests" "$log" "$TL_VENV/bin/cmake" --build "$build"
+    tl_cmake_preset unit-tests "$TL_CACHE/logs/unit.log"
     tl_say "unit tests: running (ctest)"
-    (cd "$build" && "$TL_VENV/bin/ctest" --output-on-failure -Q)
+    "$TL_VENV/bin/ctest" --test-dir "$TL_ROOT/build/unit-tests" --output-on-failure -Q
 }
 
 # Packaging files against what reads them: pyproject.toml and the wheel workflow against

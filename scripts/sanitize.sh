@@ -8,20 +8,14 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
+# The preset of the same name, built against the given interpreter's headers.
 tl_sanitized_build() {
-    local name=$1 sanitizers=$2 python=$3 dir=$TL_ROOT/build/$1
-    local log=$TL_CACHE/logs/$name.log
-    : >"$log"
-    tl_logged "$name build" "$log" "$TL_VENV/bin/cmake" -S "$TL_ROOT" -B "$dir" -G Ninja \
-        -DCMAKE_MAKE_PROGRAM="$TL_VENV/bin/ninja" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTEMPOLOOM_SANITIZERS="$sanitizers" -DTEMPOLOOM_UNIT_TESTS=ON \
-        -DPython_EXECUTABLE="$python"
-    tl_logged "$name build" "$log" "$TL_VENV/bin/cmake" --build "$dir"
+    tl_cmake_preset "$1" "$TL_CACHE/logs/$1.log" -DPython_EXECUTABLE="$2"
 }
 
 tl_asan() {
     tl_say "sanitizers: building with AddressSanitizer and UndefinedBehaviorSanitizer"
-    tl_sanitized_build asan address,undefined "$TL_VPY"
+    tl_sanitized_build asan "$TL_VPY"
     # libstdc++ is preloaded too: the interpreter does not link it, and the runtime can
     # only intercept C++ exceptions from a libstdc++ present at start-up.
     local runtime
@@ -54,7 +48,7 @@ tl_tsan() {
     tl_logged "tsan venv" "$TL_CACHE/logs/tsan-pip.log" \
         "$venv/bin/python" -m pip --disable-pip-version-check install -q pytest
     tl_say "sanitizers: building with ThreadSanitizer"
-    tl_sanitized_build tsan thread "$venv/bin/python"
+    tl_sanitized_build tsan "$venv/bin/python"
     # The interpreter's own known races, as its sources list them; none of the module's.
     local suppressions=$TL_CACHE/tsan-suppressions.txt
     tar -xJOf "$(tl_cpython_source | cut -d' ' -f2-)" --wildcards \

@@ -193,6 +193,17 @@ tl_venv() {
     TL_VPY=$TL_VENV/bin/python
 }
 
+# Configures and builds a preset of CMakePresets.json into build/PRESET, with the
+# environment's CMake and ninja; further arguments are cache settings (-DNAME=VALUE).
+tl_cmake_preset() {
+    local preset=$1 log=$2
+    shift 2
+    : >"$log"
+    tl_logged "$preset build" "$log" env PATH="$TL_VENV/bin:$PATH" \
+        cmake -S "$TL_ROOT" --preset "$preset" "$@"
+    tl_logged "$preset build" "$log" "$TL_VENV/bin/cmake" --build "$TL_ROOT/build/$preset"
+}
+
 tl_pip() { "$TL_VPY" -m pip --disable-pip-version-check "$@"; }
 
 tl_requirements() {

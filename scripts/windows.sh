@@ -11,7 +11,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 TL_WIN=$TL_ROOT/build/windows
-TL_WIN_BUILD=$TL_WIN/cross
+TL_WIN_BUILD=$TL_ROOT/build/windows-cross
 TL_WIN_TRIPLET=x86_64-w64-mingw32
 
 tl_win_log() {
@@ -125,15 +125,8 @@ tl_win_build() {
     tl_say "windows: building core, unit tests and extension (MinGW-w64, x86_64)"
     local log
     log=$(tl_win_log build)
-    tl_logged "windows: build" "$log" "$TL_CMAKE" -S "$TL_ROOT" -B "$TL_WIN_BUILD" -G Ninja \
-        -DCMAKE_MAKE_PROGRAM="$TL_NINJA" \
-        -DCMAKE_TOOLCHAIN_FILE="$TL_ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_MODULE_PATH="$TL_ROOT/cmake/windows-python" \
-        -DTEMPOLOOM_WINDOWS_PYTHON_SOURCE="$TL_WIN_PYTHON" \
-        -DTEMPOLOOM_EXTENSION=ON -DTEMPOLOOM_UNIT_TESTS=ON \
-        -DGTest_DIR="$TL_WIN_GTEST_DIR" \
-        -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
-    tl_logged "windows: build" "$log" "$TL_CMAKE" --build "$TL_WIN_BUILD"
+    tl_cmake_preset windows-cross "$log" -DTEMPOLOOM_WINDOWS_PYTHON_SOURCE="$TL_WIN_PYTHON" \
+        -DGTest_DIR="$TL_WIN_GTEST_DIR"
     if grep -q 'warning:' "$log"; then
         grep 'warning:' "$log" >&2
         tl_die "stage 'windows: build' has compiler warnings (full log: $log)"
