@@ -15,6 +15,32 @@
 #endif
 
 namespace tempoloom::platform {
+namespace {
+
+// Sleeps until the monotonic clock reaches the deadline, through signals.
+void sleepUntil(const timespec& deadline) noexcept {
+#if defined(__APPLE__)
+    // macOS has no clock_nanosleep: relative sleeps, each measured again from the clock.
+    for (;;) {
+        timespec now{};
+        if (clock_gettime(CLOCK_MONOTONIC, &now) != 0 || now.tv_sec > deadline.tv_sec ||
+            (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+            return;
+        }
+        timespec span{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+        if (span.tv_nsec < 0) {
+            span.tv_nsec += static_cast<long>(nanosPerSecond);
+            --span.tv_sec;
+        }
+        nanosleep(&span, nullptr);
+    }
+#else
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+#endif
+}
+
+}  // namespace
 
 std::optional<std::uint64_t> counterTicks() noexcept {
     timespec now{};
@@ -71,8 +97,7 @@ void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept {
     }
     deadline.tv_sec = static_cast<time_t>(sec);
     deadline.tv_nsec = nsec;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
+    sleepUntil(deadline);
 }
 
 std::uint64_t currentThreadId() noexcept {
