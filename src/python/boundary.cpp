@@ -8,7 +8,7 @@
 namespace tempoloom {
 namespace {
 
-thread_local std::int64_t depth = 0;
+thread_local std::int64_t threadAttachDepth = 0;
 
 struct DeferredList {
     std::mutex lock;
@@ -25,7 +25,7 @@ DeferredList& deferredList() {
 
 }  // namespace
 
-std::int64_t& attachDepth() noexcept { return depth; }
+std::int64_t& attachDepth() noexcept { return threadAttachDepth; }
 
 void deferRelease(PyObject* object) noexcept {
     DeferredList& list = deferredList();
