@@ -4,8 +4,12 @@
 #include "platform/windows_testing.hpp"
 #include "platform/windows_wait.hpp"
 
+// Without these, <windows.h> defines min and max as macros and drags in most of the SDK.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
 #include <windows.h>
 
