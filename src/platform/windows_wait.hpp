@@ -15,8 +15,8 @@ namespace tempoloom::platform::windows {
 inline constexpr std::uint64_t maxTimerDueTime =
     static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-// Due time in 100-ns units, or nothing when it does not fit the timer. The nanoseconds
-// are truncated to the timer's unit.
+// Due time in 100-ns units, or nothing when it does not fit the timer. A started unit
+// counts as a whole one, so the timer never wakes before the span asked.
 constexpr std::optional<std::uint64_t> timerDueTime(std::uint64_t seconds,
                                                     std::uint32_t nanoseconds) noexcept {
     constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
@@ -24,7 +24,7 @@ constexpr std::optional<std::uint64_t> timerDueTime(std::uint64_t seconds,
         return std::nullopt;
     }
     const std::uint64_t whole = seconds * fileTimeUnitsPerSecond;
-    const std::uint64_t part = nanoseconds / 100;
+    const std::uint64_t part = nanoseconds / 100 + (nanoseconds % 100 != 0 ? 1 : 0);
     if (part > max - whole || whole + part > maxTimerDueTime) {
         return std::nullopt;
     }

@@ -14,18 +14,20 @@ constexpr std::uint64_t maxU64 = std::numeric_limits<std::uint64_t>::max();
 
 TEST(WindowsWait, DueTimeCountsWholeHundredNanosecondUnits) {
     EXPECT_EQ(timerDueTime(0, 0), 0u);
-    EXPECT_EQ(timerDueTime(0, 99), 0u);
+    EXPECT_EQ(timerDueTime(0, 1), 1u);
+    EXPECT_EQ(timerDueTime(0, 99), 1u);
     EXPECT_EQ(timerDueTime(0, 100), 1u);
-    EXPECT_EQ(timerDueTime(0, 199), 1u);
+    EXPECT_EQ(timerDueTime(0, 199), 2u);
     EXPECT_EQ(timerDueTime(0, 100'000), 1000u);
     EXPECT_EQ(timerDueTime(1, 0), 10'000'000u);
-    EXPECT_EQ(timerDueTime(2, 999'999'999), 29'999'999u);
+    EXPECT_EQ(timerDueTime(2, 999'999'999), 30'000'000u);
 }
 
 TEST(WindowsWait, DueTimeRefusesWhatTheTimerCannotTake) {
     // The largest signed due time is taken, one unit more is not.
     EXPECT_EQ(timerDueTime(922'337'203'685, 477'580'700), 9'223'372'036'854'775'807u);
-    EXPECT_FALSE(timerDueTime(922'337'203'685, 477'580'800));
+    EXPECT_EQ(timerDueTime(922'337'203'685, 477'580'601), 9'223'372'036'854'775'807u);
+    EXPECT_FALSE(timerDueTime(922'337'203'685, 477'580'701));
     EXPECT_FALSE(timerDueTime(922'337'203'686, 0));
     // Seconds times 10^7 fits 64 bits but not the signed range.
     EXPECT_FALSE(timerDueTime(maxU64 / 10'000'000, 0));
