@@ -61,7 +61,9 @@ tl_apt_install() {
 }
 
 tl_system_packages() {
-    local base=(ca-certificates curl xz-utils build-essential pkg-config binutils libgtest-dev)
+    # clang-19 and Wine's headers read the sources as MSVC does (scripts/toolchains.sh).
+    local base=(ca-certificates curl xz-utils build-essential pkg-config binutils libgtest-dev
+        clang-19 libwine-dev)
     if [ -z "$(tl_missing_packages "${base[@]}" | grep -v '^$' || true)" ]; then
         tl_say "system packages: present"
     fi

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Compiles the sources as the other targets' own toolchains read them, warnings as errors,
+# without linking or running anything:
+# - MSVC mode, x64 and arm64: clang-19 in MSVC mode with MSVC's C++ standard library and
+#   CPython's Windows headers, every file but the POSIX layer, with the warnings that stand
+#   for /W4. The library's headers are not in this repository: they are looked for in
+#   $TEMPOLOOM_MSVC_STL, else ../shared/msvc-stl beside the clone; without them the stage
+#   says so and is skipped.
+# - macOS arm64: zig's clang with macOS's libc headers and libc++, the plain C++ layer and
+#   the POSIX layer (the interpreter's macOS headers are not at hand).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/windows.sh"
+
+# What MSVC's /W4 reports, as clang names it: hiding a name (C4456-C4459), narrowing
+# (C4244, C4267), signedness (C4245, C4389).
+TL_MSVC_WARNINGS=(-Wall -Wextra -Wshadow-all -Wconversion -Wsign-conversion
+    -Wshorten-64-to-32 -Werror)
+# What CMakeLists.txt defines for MSVC.
+TL_MSVC_DEFINES=(-D_DISABLE_CONSTEXPR_MUTEX_CONSTRUCTOR -D_CRT_SECURE_NO_WARNINGS)
+
+tl_msvc_mode() {
+    local stl=${TEMPOLOOM_MSVC_STL:-$TL_ROOT/../shared/msvc-stl} arch file files=()
+    if [ ! -x "$stl/msvc-mode" ]; then
+        tl_say "MSVC mode: skipped: no MSVC standard library headers at $stl (set TEMPOLOOM_MSVC_STL)"
+        return 0
+    fi
+    stl=$(cd "$stl" && pwd)
+    tl_apt_install clang-19 libwine-dev
+    tl_win_python_headers
+    mapfile -t files < <(cd "$TL_ROOT" && find src -name '*.cpp' ! -name posix.cpp | sort)
+    for arch in x64 arm64; do
+        tl_say "MSVC mode ($arch): ${#files[@]} files with $stl"
+        for file in "${files[@]}"; do
+            (cd "$TL_ROOT" && "$stl/msvc-mode" --arch "$arch" -std=c++23 "${TL_MSVC_WARNINGS[@]}" \
+                "${TL_MSVC_DEFINES[@]}" -DPy_GIL_DISABLED=1 -Isrc -I"$TL_WIN_PYTHON/Include" \
+                -I"$TL_WIN_PYTHON/PC" "$file") ||
+                tl_die "stage 'MSVC mode ($arch)' failed on $file"
+        done
+    done
+    tl_say "MSVC mode: x64 and arm64 clean"
+}
+
+tl_macos() {
+    local scratch file files=() zig=("$TL_VPY" -m ziglang)
+    "${zig[@]}" version >/dev/null 2>&1 || tl_die "no ziglang in $TL_VENV (run ./scripts/setup.sh)"
+    scratch=$(mktemp -d)
+    mapfile -t files < <(cd "$TL_ROOT" && ls src/core/*.cpp src/platform/posix.cpp)
+    tl_say "macOS arm64: ${#files[@]} files with zig $("${zig[@]}" version) c++ -target aarch64-macos"
+    for file in "${files[@]}"; do
+        # An object file, not -fsyntax-only, which zig's cache cannot take.
+        (cd "$TL_ROOT" && "${zig[@]}" c++ -target aarch64-macos -std=c++23 -Wall -Wextra \
+            -Wpedantic -Wshadow-all -Wconversion -Wsign-conversion -Werror -Isrc -c \
+            -o "$scratch/out.o" "$file") || {
+            rm -rf "$scratch"
+            tl_die "stage 'macOS arm64' failed on $file"
+        }
+    done
+    rm -rf "$scratch"
+    tl_say "macOS arm64: clean"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    tl_setup
+    mkdir -p "$TL_WIN"
+    tl_msvc_mode
+    tl_macos
+fi
