@@ -21,6 +21,9 @@ enum mode {
     FI_FIXED = 2,   /* clock_gettime: reads (sec, nsec) */
     FI_RECEDE = 3,  /* clock_gettime: the n-th faulted read is the true one minus n * step */
     FI_EARLY = 4,   /* clock_nanosleep: returns 0 at once, having slept nothing */
+    FI_VIRTUAL = 5, /* clock_gettime: the virtual time, advanced by a ns at each read and
+                       starting from b; clock_nanosleep: records the span asked for and moves
+                       the virtual time to its end instead of sleeping */
 };
 
 struct plan {
@@ -33,6 +36,11 @@ struct plan {
 };
 
 static struct plan plans[FI_KINDS];
+
+/* The virtual monotonic time in nanoseconds, and the spans of the virtual sleeps. */
+#define FI_SPANS 256
+static atomic_long virtual_now;
+static atomic_long spans[FI_SPANS];
 
 typedef int (*gettime_fn)(clockid_t, struct timespec *);
 typedef int (*nanosleep_fn)(clockid_t, int, const struct timespec *, struct timespec *);
@@ -125,6 +133,13 @@ int clock_gettime(clockid_t id, struct timespec *ts) {
             ts->tv_nsec = ns % 1000000000LL;
             return rc;
         }
+        case FI_VIRTUAL: {
+            long a = atomic_load(&plan->a);
+            long ns = atomic_fetch_add(&virtual_now, a) + a;
+            ts->tv_sec = ns / 1000000000L;
+            ts->tv_nsec = ns % 1000000000L;
+            return 0;
+        }
         default:
             errno = EINVAL;
             return -1;
@@ -134,10 +149,30 @@ int clock_gettime(clockid_t id, struct timespec *ts) {
 int clock_nanosleep(clockid_t id, int flags, const struct timespec *request,
                     struct timespec *remain) {
     struct plan *plan = &plans[FI_NANOSLEEP];
-    if (take(plan, __builtin_return_address(0)) == 0) {
+    long n = take(plan, __builtin_return_address(0));
+    if (n == 0) {
         return real_nanosleep()(id, flags, request, remain);
     }
-    return atomic_load(&plan->mode) == FI_EARLY ? 0 : EINTR;
+    switch (atomic_load(&plan->mode)) {
+        case FI_EARLY:
+            return 0;
+        case FI_VIRTUAL: {
+            long now = atomic_load(&virtual_now);
+            long end = request->tv_sec * 1000000000L + request->tv_nsec;
+            if ((flags & TIMER_ABSTIME) == 0) {
+                end += now;
+            }
+            if (n <= FI_SPANS) {
+                atomic_store(&spans[n - 1], end - now);
+            }
+            if (end > now) {
+                atomic_store(&virtual_now, end);
+            }
+            return 0;
+        }
+        default:
+            return EINTR;
+    }
 }
 
 /* Arms one fault: `skip` matching calls pass, then `count` are faulted (negative: all). */
@@ -150,6 +185,9 @@ void fi_set(int kind, int mode, long skip, long count, long a, long b) {
     atomic_store(&plan->b, b);
     atomic_store(&plan->calls, 0);
     atomic_store(&plan->hits, 0);
+    if (kind == FI_MONOTONIC && mode == FI_VIRTUAL) {
+        atomic_store(&virtual_now, b);
+    }
     atomic_store(&plan->mode, mode);
 }
 
@@ -158,3 +196,8 @@ void fi_off(int kind) { atomic_store(&plans[kind].mode, FI_OFF); }
 long fi_calls(int kind) { return atomic_load(&plans[kind].calls); }
 
 long fi_hits(int kind) { return atomic_load(&plans[kind].hits); }
+
+long fi_virtual_now(void) { return atomic_load(&virtual_now); }
+
+/* The span of the i-th virtual sleep (0-based) since FI_VIRTUAL was armed for sleeps. */
+long fi_span(long i) { return i >= 0 && i < FI_SPANS ? atomic_load(&spans[i]) : -1; }

@@ -52,9 +52,11 @@ from tempoloom import Clock, MonotonicClock, sleep, sleepers
 
 fi = ctypes.CDLL(os.environ["FAULTINJECT_LIB"])
 fi.fi_module.argtypes = [ctypes.c_char_p]
+fi.fi_virtual_now.restype = fi.fi_span.restype = ctypes.c_long
+fi.fi_span.argtypes = [ctypes.c_long]
 assert fi.fi_module(os.fsencode(tempoloom.__file__)), tempoloom.__file__
 REALTIME, MONOTONIC, NANOSLEEP = 0, 1, 2
-FAIL, FIXED, RECEDE, EARLY = 1, 2, 3, 4
+FAIL, FIXED, RECEDE, EARLY, VIRTUAL = 1, 2, 3, 4, 5
 UNLIMITED = -1
 NEVER = 1 << 40  # a skip that lets every call through, only counting it
 
@@ -130,9 +132,11 @@ deleted_after_refusal = list(deleted)
 # Exactly at the epoch.
 arm(REALTIME, FIXED, a=0, b=0)
 at_epoch = [cls()._epochTimeAtLastReset for cls in (MonotonicClock, Clock, DelClock)]
-# Nanoseconds are cut to whole 100-ns units.
-arm(REALTIME, FIXED, a=1, b=199)
-cut = Clock()._epochTimeAtLastReset
+# Nanoseconds are cut to whole 100-ns units; at a current time too, and they stay exact.
+cut = []
+for seconds, nanoseconds in ((1, 199), (1_770_539_755, 908_227_200)):
+    arm(REALTIME, FIXED, a=seconds, b=nanoseconds)
+    cut.append(Clock()._epochTimeAtLastReset)
 off()
 report(results=results, refused_hits=refused_hits,
        deleted_after_refusal=deleted_after_refusal, deleted_at_end=deleted,
@@ -145,7 +149,8 @@ report(results=results, refused_hits=refused_hits,
     assert values["deleted_after_refusal"] == []
     assert values["deleted_at_end"] == ["Clock"]
     assert values["at_epoch"] == [0.0, 0.0, 0.0]
-    assert values["cut"] == 1 + 1e-7
+    # The nearest doubles: one division of all the nanoseconds would give 1770539755.908227.
+    assert values["cut"] == [1 + 1e-7, 1770539755.9082272]
 
 
 def test_wall_clock_before_1970_during_reset(scenario):
@@ -358,3 +363,23 @@ report(**results)
     assert values["eintr 5"][1] == 5
     assert values["eintr 1000"][1] == 1000
     assert values["early"][1] > 1  # the loop measured again and slept again
+
+
+def test_sleep_thread_sleeps_half_of_what_remains_then_spins(scenario):
+    # On a virtual counter that each reading advances by 1 ns, starting just before a whole
+    # second, and with thread sleeps that only move it to their deadline.
+    start = 41_999_999_000
+    values, _ = scenario(f"""
+arm(MONOTONIC, VIRTUAL, a=1, b={start})
+arm(NANOSLEEP, VIRTUAL)
+sleep(0.01)
+spans = [fi.fi_span(i) for i in range(fi.fi_hits(NANOSLEEP))]
+end = fi.fi_virtual_now()
+off()
+report(spans=spans, end=end)
+""")
+    # While more than 200 µs remain, each thread sleep asks for half of what remains, in
+    # whole nanoseconds rounded down; the readings take 1 ns each of the 10 ms.
+    assert values["spans"] == [4_999_999, 2_499_999, 1_249_998, 624_998, 312_498, 156_248]
+    # Then it spins up to the first reading 10 ms after its start, the reading at start + 1.
+    assert values["end"] - (start + 1) == 10_000_000
