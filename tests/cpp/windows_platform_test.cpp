@@ -45,15 +45,6 @@ public:
     MillisecondSleeps& operator=(const MillisecondSleeps&) = delete;
 };
 
-TEST(WindowsCounter, TicksAtTenMegahertzAreHundredNanoseconds) {
-    constexpr std::uint64_t tenMegahertz = 10'000'000;
-    // From boot to a decade of uptime, each tick is exactly 100 ns.
-    for (std::uint64_t ticks : {0ull, 1ull, 9'999'999ull, 10'000'000ull, 10'000'001ull,
-                                12'345'678'901ull, 3'155'760'000'000'000ull, 3'155'760'000'000'007ull}) {
-        EXPECT_EQ(ticksToDuration(ticks, tenMegahertz), Duration::fromNanos(ticks * 100)) << ticks;
-    }
-}
-
 TEST(WindowsCounter, InstantReadsTheCounterAtItsFrequency) {
     const std::uint64_t frequency = queryFrequency();
     std::printf("counter frequency: %llu Hz\n", static_cast<unsigned long long>(frequency));
