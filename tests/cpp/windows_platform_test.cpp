@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -151,24 +150,6 @@ TEST(WindowsPreciseSleep, NeverReturnsEarlyOnTimerOrFallback) {
         }
     }
     seams::forceMillisecondSleeps(false);
-}
-
-// Not a pass/fail measure of accuracy: prints how late the precise sleep returns here.
-TEST(WindowsPreciseSleep, ReportsItsOvershoot) {
-    constexpr int calls = 50;
-    for (const double wait : {0.0003, 0.01}) {
-        std::vector<double> overshoot;
-        for (int i = 0; i < calls; ++i) {
-            const Instant start = Instant::now();
-            preciseSleep(wait);
-            const double elapsed = seconds(start.elapsed());
-            EXPECT_GE(elapsed, wait);
-            overshoot.push_back(elapsed - wait);
-        }
-        std::sort(overshoot.begin(), overshoot.end());
-        std::printf("precise sleep overshoot for %g s over %d calls: median %.1f us, max %.1f us\n",
-                    wait, calls, overshoot[calls / 2] * 1e6, overshoot.back() * 1e6);
-    }
 }
 
 }  // namespace
