@@ -1,11 +1,11 @@
 """Internal faults: PanicException, the diagnostic on standard error, resumed faults."""
 
 import re
-import threading
 
 import pytest
 
 import tempoloom
+from conftest import run_threads
 
 MESSAGE = "cannot convert float seconds to Duration: value is either too big or NaN"
 
@@ -37,11 +37,7 @@ def test_unconvertible_seconds_raise_panic_exception(function, seconds):
 
 def test_one_type_for_every_fault_and_thread():
     types = {type(panic_of(tempoloom.sleep, float("nan"))) for _ in range(3)}
-    seen = []
-    thread = threading.Thread(target=lambda: seen.append(type(panic_of(tempoloom.sleep, 1e20))))
-    thread.start()
-    thread.join()
-    types.update(seen)
+    types.update(run_threads(lambda index: type(panic_of(tempoloom.sleep, 1e20)), 2))
     assert len(types) == 1
 
 
