@@ -88,27 +88,6 @@ def test_a_sleeping_thread_does_not_stall_the_collector():
     assert run_threads(run, 2)[1] < baseline + 1.0
 
 
-def test_many_threads_sleep_at_once():
-    errors = []
-
-    def worker(i):
-        try:
-            for seconds in (0.001 * (i % 4 + 1), 0.0003, 0.0):
-                start = time.perf_counter_ns()
-                sleep(seconds)
-                if time.perf_counter_ns() - start < seconds * 1e9:
-                    errors.append(("early", seconds))
-        except BaseException as error:  # noqa: BLE001
-            errors.append(error)
-
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(16)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert errors == []
-
-
 @pytest.mark.skipif(sys.platform == "win32", reason="SIGALRM and setitimer are POSIX only")
 @pytest.mark.thread_unsafe(reason="starts a process")
 def test_signals_do_not_shorten_the_wait(run_python):

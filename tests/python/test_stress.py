@@ -111,6 +111,8 @@ def test_shared_clocks_under_contention():
                     elif choice == 10:
                         target = mixed[rng.randrange(3)]
                         target.getTime(applyZero=rng.random() < 0.5)
+                        target.getLastResetTime()
+                        target._timeAtLastReset
                         target._epochTimeAtLastReset
                     elif choice == 11:
                         # Refused conversions under the exclusive hold.
@@ -174,6 +176,7 @@ def test_many_threads_sleep_with_good_and_bad_arguments():
         cases = [  # arguments, keyword arguments, expected exception and message
             ((0.0005 * (index % 3 + 1),), {}, None, None),
             ((), {"t": 0.0003}, None, None),
+            ((0.0,), {}, None, None),
             ((-1,), {}, None, None),
             ((float("nan"),), {}, "PanicException", panic_message),
             ((float("inf"),), {}, "PanicException", panic_message),
@@ -202,6 +205,6 @@ def test_many_threads_sleep_with_good_and_bad_arguments():
         return counts
 
     counts = sum(run_threads(sleeper, threads), collections.Counter())
-    assert counts == {"slept": threads * 3 * 3, "PanicException": threads * 3 * 2,
+    assert counts == {"slept": threads * 3 * 4, "PanicException": threads * 3 * 2,
                       "TypeError": threads * 3 * 3}
     print(f"\nsleepers: {threads} threads, {dict(counts)}")
