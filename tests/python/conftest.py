@@ -27,8 +27,8 @@ def run_python():
     return run
 
 
-def run_threads(target, count, *args, timeout=60.0):
-    """Runs target(index, *args) on count new threads, released together; returns their
+def run_threads(target, count, timeout=60.0):
+    """Runs target(index) on count new threads, released together; returns their
     results by index, or raises what they raised (a group when several did)."""
     barrier = threading.Barrier(count)
     results = [None] * count
@@ -37,7 +37,7 @@ def run_threads(target, count, *args, timeout=60.0):
     def run(index):
         try:
             barrier.wait()
-            results[index] = target(index, *args)
+            results[index] = target(index)
         except BaseException as error:  # noqa: BLE001 - raised again on the calling thread
             errors.append(error)
 
