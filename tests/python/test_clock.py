@@ -99,14 +99,6 @@ def test_nan_and_infinities_are_taken_as_given():
     assert clock.getTime() == math.inf
 
 
-def test_a_plain_monotonic_clock_is_not_a_clock():
-    plain = MonotonicClock()
-    before = state(plain)
-    with pytest.raises(TypeError):
-        Clock.add(plain, 1.0)
-    assert state(plain) == before
-
-
 class Reading:
     """A number whose conversion uses the clock it is given to."""
 

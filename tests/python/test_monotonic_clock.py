@@ -1,6 +1,5 @@
 """MonotonicClock's readings."""
 
-import threading
 import time
 
 from tempoloom import MonotonicClock
@@ -30,26 +29,3 @@ def test_readings_never_decrease_and_track_perf_counter():
     assert 0.05 <= reading
     assert abs(reading - elapsed) < 0.05
 
-
-def test_many_threads_read_one_clock():
-    clock = MonotonicClock()
-    errors = []
-    barrier = threading.Barrier(8)
-
-    def reader():
-        barrier.wait()
-        try:
-            for _ in range(20_000):
-                clock.getTime()
-                clock.getLastResetTime()
-                clock._timeAtLastReset
-                clock._epochTimeAtLastReset
-        except BaseException as error:  # noqa: BLE001 - any failure is the finding
-            errors.append(error)
-
-    threads = [threading.Thread(target=reader) for _ in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert errors == []

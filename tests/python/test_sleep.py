@@ -8,6 +8,7 @@ import time
 import pytest
 
 import tempoloom
+from conftest import run_threads
 from tempoloom import sleep, sleepers
 
 
@@ -51,66 +52,40 @@ def test_other_threads_run_meanwhile():
     progress = 0
     stop = threading.Event()
 
-    def count():
+    def run(index):
         nonlocal progress
-        while not stop.is_set():
-            progress += 1
+        if index == 0:  # counts until the other thread has slept
+            while not stop.is_set():
+                progress += 1
+            return None
+        try:
+            time.sleep(0.01)
+            before = progress
+            sleep(0.2)
+            return progress - before
+        finally:
+            stop.set()
 
-    worker = threading.Thread(target=count)
-    worker.start()
-    try:
-        time.sleep(0.01)
-        before = progress
-        sleep(0.2)
-        during = progress - before
-    finally:
-        stop.set()
-        worker.join()
-    assert during > 1000
+    assert run_threads(run, 2)[1] > 1000
 
 
 def test_a_sleeping_thread_does_not_stall_the_collector():
     # A stop-the-world pause waits for attached threads; a sleeper must be detached, or
-    # the collection below would last until the sleep ends.
+    # the collection would last until the sleep ends.
     start = time.perf_counter()
     gc.collect()
     baseline = time.perf_counter() - start
-    started = threading.Event()
 
-    def sleeper():
-        started.set()
-        sleep(2.0)
+    def run(index):
+        if index == 0:
+            sleep(2.0)
+            return None
+        time.sleep(0.05)  # the other thread is asleep by now
+        start = time.perf_counter()
+        gc.collect()
+        return time.perf_counter() - start
 
-    thread = threading.Thread(target=sleeper)
-    thread.start()
-    started.wait()
-    time.sleep(0.05)
-    start = time.perf_counter()
-    gc.collect()
-    collect_time = time.perf_counter() - start
-    thread.join()
-    assert collect_time < baseline + 1.0
-
-
-def test_many_threads_sleep_at_once():
-    errors = []
-
-    def worker(i):
-        try:
-            for seconds in (0.001 * (i % 4 + 1), 0.0003, 0.0):
-                start = time.perf_counter_ns()
-                sleep(seconds)
-                if time.perf_counter_ns() - start < seconds * 1e9:
-                    errors.append(("early", seconds))
-        except BaseException as error:  # noqa: BLE001
-            errors.append(error)
-
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(16)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert errors == []
+    assert run_threads(run, 2)[1] < baseline + 1.0
 
 
 @pytest.mark.skipif(sys.platform == "win32", reason="SIGALRM and setitimer are POSIX only")

@@ -9,15 +9,14 @@ a final value that differs from the start plus the sum of the successful calls.
 import collections
 import random
 import sys
-import threading
 import time
 
 import tempoloom
+from conftest import run_threads
 from tempoloom import Clock, MonotonicClock
 
 THREADS = 8
 RUN_SECONDS = 2.0
-JOIN_SECONDS = 30.0
 BORROW_ERRORS = {"Already mutably borrowed", "Already borrowed"}
 
 
@@ -49,16 +48,6 @@ class SubClock(Clock):
     pass
 
 
-def run_threads(target, count, *args):
-    barrier = threading.Barrier(count)
-    threads = [threading.Thread(target=target, args=(i, barrier, *args)) for i in range(count)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join(JOIN_SECONDS)
-    assert not any(thread.is_alive() for thread in threads), "a thread hung"
-
-
 def test_shared_clocks_under_contention():
     # Counted clocks see reads, add and addTime; mixed clocks also see reset.
     counted = [Clock(), SubClock()]
@@ -74,94 +63,89 @@ def test_shared_clocks_under_contention():
     shared_args = [amount, by_float, by_index, refused, text]
     refcounts_before = [sys.getrefcount(arg) for arg in shared_args]
 
-    sums = [[0.0] * len(counted) for _ in range(THREADS)]  # per thread, added to counted
-    tallies = [collections.Counter() for _ in range(THREADS)]
-    unexpected = []
     deadline = time.monotonic() + RUN_SECONDS
 
-    def worker(index, barrier):
+    def worker(index):
         rng = random.Random(index)
-        mine = sums[index]
-        tally = tallies[index]
-        barrier.wait()
-        try:
-            while time.monotonic() < deadline:
-                for _ in range(200):
-                    choice = rng.randrange(16)
-                    which = rng.randrange(len(counted))
-                    clock = counted[which]
-                    try:
-                        if choice == 0:
-                            step = rng.randrange(-16, 17) / 8
-                            clock.add(step)
-                            mine[which] += step
-                        elif choice == 1:
-                            step = rng.randrange(-16, 17) / 8
-                            clock.addTime(t=step)
-                            mine[which] -= step
-                        elif choice == 2:
-                            clock.add(amount)
-                            mine[which] += amount
-                        elif choice == 3:
-                            clock.addTime(by_float)
-                            mine[which] -= 0.25
-                        elif choice == 4:
-                            clock.add(by_index)
-                            mine[which] += 1.0
-                        elif choice == 5:
-                            clock.getTime()
-                            clock.getTime(False)
-                            clock.getLastResetTime()
-                        elif choice == 6:
-                            clock._timeAtLastReset
-                            clock._epochTimeAtLastReset
-                        elif choice == 7:
-                            target = mixed[rng.randrange(2)]
-                            target.reset(newT=rng.random())
-                        elif choice == 8:
-                            mixed[rng.randrange(2)].reset()
-                        elif choice == 9:
-                            target = mixed[rng.randrange(2)]
-                            target.add(amount)
-                            target.addTime(by_float)
-                        elif choice == 10:
-                            target = mixed[rng.randrange(3)]
-                            target.getTime(applyZero=rng.random() < 0.5)
-                            target._epochTimeAtLastReset
-                        elif choice == 11:
-                            # Refused conversions under the exclusive hold.
-                            try:
-                                clock.add(refused)
-                            except ValueError:
-                                tally["refused"] += 1
-                            try:
-                                mixed[0].reset(text)
-                            except TypeError:
-                                tally["refused"] += 1
-                        elif choice == 12:
-                            fresh = (Clock() if rng.random() < 0.5 else SubClock())
-                            fresh.add(amount)
-                            fresh.reset()
-                            fresh.getTime()
-                            del fresh
-                        elif choice == 13:
-                            MonotonicClock().getTime()
-                        elif choice == 14:
-                            Clock.add(mixed[1], amount)
-                            mixed[1].addTime(amount)
-                        else:
-                            tempoloom.sleep(0)
-                        tally["ok"] += 1
-                    except RuntimeError as error:
-                        if str(error) not in BORROW_ERRORS or type(error) is not RuntimeError:
-                            raise
-                        tally[str(error)] += 1
-                    tally["ops"] += 1
-        except BaseException as error:  # noqa: BLE001 - any other failure is the finding
-            unexpected.append(repr(error))
+        mine = [0.0] * len(counted)  # added to each counted clock by this thread
+        tally = collections.Counter()
+        while time.monotonic() < deadline:
+            for _ in range(200):
+                choice = rng.randrange(16)
+                which = rng.randrange(len(counted))
+                clock = counted[which]
+                try:
+                    if choice == 0:
+                        step = rng.randrange(-16, 17) / 8
+                        clock.add(step)
+                        mine[which] += step
+                    elif choice == 1:
+                        step = rng.randrange(-16, 17) / 8
+                        clock.addTime(t=step)
+                        mine[which] -= step
+                    elif choice == 2:
+                        clock.add(amount)
+                        mine[which] += amount
+                    elif choice == 3:
+                        clock.addTime(by_float)
+                        mine[which] -= 0.25
+                    elif choice == 4:
+                        clock.add(by_index)
+                        mine[which] += 1.0
+                    elif choice == 5:
+                        clock.getTime()
+                        clock.getTime(False)
+                        clock.getLastResetTime()
+                    elif choice == 6:
+                        clock._timeAtLastReset
+                        clock._epochTimeAtLastReset
+                    elif choice == 7:
+                        target = mixed[rng.randrange(2)]
+                        target.reset(newT=rng.random())
+                    elif choice == 8:
+                        mixed[rng.randrange(2)].reset()
+                    elif choice == 9:
+                        target = mixed[rng.randrange(2)]
+                        target.add(amount)
+                        target.addTime(by_float)
+                    elif choice == 10:
+                        target = mixed[rng.randrange(3)]
+                        target.getTime(applyZero=rng.random() < 0.5)
+                        target.getLastResetTime()
+                        target._timeAtLastReset
+                        target._epochTimeAtLastReset
+                    elif choice == 11:
+                        # Refused conversions under the exclusive hold.
+                        try:
+                            clock.add(refused)
+                        except ValueError:
+                            tally["refused"] += 1
+                        try:
+                            mixed[0].reset(text)
+                        except TypeError:
+                            tally["refused"] += 1
+                    elif choice == 12:
+                        fresh = (Clock() if rng.random() < 0.5 else SubClock())
+                        fresh.add(amount)
+                        fresh.reset()
+                        fresh.getTime()
+                        del fresh
+                    elif choice == 13:
+                        MonotonicClock().getTime()
+                    elif choice == 14:
+                        Clock.add(mixed[1], amount)
+                        mixed[1].addTime(amount)
+                    else:
+                        tempoloom.sleep(0)
+                    tally["ok"] += 1
+                except RuntimeError as error:
+                    if str(error) not in BORROW_ERRORS or type(error) is not RuntimeError:
+                        raise
+                    tally[str(error)] += 1
+                tally["ops"] += 1
+        return mine, tally
 
-    run_threads(worker, THREADS)
-    assert unexpected == []
+    sums, tallies = zip(*run_threads(worker, THREADS))
 
     # No update was lost or torn.
     for which, clock in enumerate(counted):
@@ -185,16 +169,14 @@ def test_shared_clocks_under_contention():
 def test_many_threads_sleep_with_good_and_bad_arguments():
     threads = 24
     panic_message = "cannot convert float seconds to Duration: value is either too big or NaN"
-    unexpected = []
-    counts = collections.Counter()
-    lock = threading.Lock()
 
-    def sleeper(index, barrier):
+    def sleeper(index):
         function = tempoloom.sleep if index % 2 else tempoloom.sleepers
         name = function.__name__
         cases = [  # arguments, keyword arguments, expected exception and message
             ((0.0005 * (index % 3 + 1),), {}, None, None),
             ((), {"t": 0.0003}, None, None),
+            ((0.0,), {}, None, None),
             ((-1,), {}, None, None),
             ((float("nan"),), {}, "PanicException", panic_message),
             ((float("inf"),), {}, "PanicException", panic_message),
@@ -203,31 +185,26 @@ def test_many_threads_sleep_with_good_and_bad_arguments():
             ((0.001, 2), {}, "TypeError",
              f"{name}() takes 1 positional arguments but 2 were given"),
         ]
-        barrier.wait()
-        try:
-            for _ in range(3):
-                for args, kwargs, expected_type, message in cases:
-                    started = time.perf_counter_ns()
-                    try:
-                        result = function(*args, **kwargs)
-                    except BaseException as error:  # noqa: BLE001 - classified below
-                        if (type(error).__name__, str(error)) != (expected_type, message):
-                            raise
-                        if expected_type == "PanicException":
-                            assert not isinstance(error, Exception)
-                        with lock:
-                            counts[expected_type] += 1
-                        continue
-                    assert expected_type is None and result is None
-                    seconds = args[0] if args else kwargs["t"]
-                    assert time.perf_counter_ns() - started >= seconds * 1e9
-                    with lock:
-                        counts["slept"] += 1
-        except BaseException as error:  # noqa: BLE001 - any other failure is the finding
-            unexpected.append(repr(error))
+        counts = collections.Counter()
+        for _ in range(3):
+            for args, kwargs, expected_type, message in cases:
+                started = time.perf_counter_ns()
+                try:
+                    result = function(*args, **kwargs)
+                except BaseException as error:  # noqa: BLE001 - classified below
+                    if (type(error).__name__, str(error)) != (expected_type, message):
+                        raise
+                    if expected_type == "PanicException":
+                        assert not isinstance(error, Exception)
+                    counts[expected_type] += 1
+                    continue
+                assert expected_type is None and result is None
+                seconds = args[0] if args else kwargs["t"]
+                assert time.perf_counter_ns() - started >= seconds * 1e9
+                counts["slept"] += 1
+        return counts
 
-    run_threads(sleeper, threads)
-    assert unexpected == []
-    assert counts == {"slept": threads * 3 * 3, "PanicException": threads * 3 * 2,
+    counts = sum(run_threads(sleeper, threads), collections.Counter())
+    assert counts == {"slept": threads * 3 * 4, "PanicException": threads * 3 * 2,
                       "TypeError": threads * 3 * 3}
     print(f"\nsleepers: {threads} threads, {dict(counts)}")
