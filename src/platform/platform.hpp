@@ -3,11 +3,20 @@
 // module includes system time headers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 
 namespace tempoloom::platform {
+
+// The span of one cache line, within which two cores writing contend: 128 bytes on Apple's
+// arm64 cores, 64 on the others we build for.
+#if defined(__APPLE__) && defined(__aarch64__)
+inline constexpr std::size_t cacheLineBytes = 128;
+#else
+inline constexpr std::size_t cacheLineBytes = 64;
+#endif
 
 // The units the seam reads in. A nanosecond counter ticks nanosPerSecond times a second;
 // the wall clock, like the Windows timer, counts 100-ns units ("file time").

@@ -76,7 +76,7 @@ Fallible<PyTypeObject*> TypeObjectCache::build() {
     slots.push_back({0, nullptr});
 
     PyType_Spec spec{.name = definition.specName,
-                     .basicsize = static_cast<int>(sizeof(ClockObject)),
+                     .basicsize = static_cast<int>(clockObjectSize),
                      .itemsize = 0,
                      .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
                      .slots = slots.data()};
