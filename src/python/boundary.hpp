@@ -1,11 +1,11 @@
 // The call boundary. Every call from the interpreter into the module runs inside an entry
 // frame, which counts the thread as attached, contains internal faults, and turns the
-// outcome into the interpreter's convention; nothing unwinds into the interpreter. A
-// DetachGuard lets the thread go for a blocking stretch.
+// outcome into the interpreter's convention; nothing unwinds into the interpreter.
 #pragma once
 
 #include "core/internal_fault.hpp"
 #include "python/errors.hpp"
+#include "python/thread_attach.hpp"
 
 #include <concepts>
 #include <cstdint>
@@ -13,32 +13,6 @@
 #include <string>
 
 namespace tempoloom {
-
-// Entry frames active on this thread while it is attached; 0 while detached. Negative
-// marks a thread that may not attach at all.
-std::int64_t& attachDepth() noexcept;
-
-// Queues a reference for release at the next attach of any thread.
-void deferRelease(PyObject* object) noexcept;
-
-// Releases every queued reference; the caller is attached.
-void drainDeferredReleases() noexcept;
-
-// Detaches the calling thread from the interpreter for a blocking stretch and attaches it
-// again on every way out, internal faults included.
-class DetachGuard {
-public:
-    DetachGuard() noexcept;
-    // Re-attaching may never return during interpreter finalization; nothing after it
-    // may fail.
-    ~DetachGuard();
-    DetachGuard(const DetachGuard&) = delete;
-    DetachGuard& operator=(const DetachGuard&) = delete;
-
-private:
-    std::int64_t savedDepth_;
-    PyThreadState* threadState_;
-};
 
 // Counts one active frame on this thread for its lifetime.
 class EntryScope {

@@ -3,7 +3,7 @@
 #include "python/references.hpp"
 
 #include "core/internal_fault.hpp"
-#include "python/boundary.hpp"
+#include "python/thread_attach.hpp"
 
 namespace tempoloom {
 

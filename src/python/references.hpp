@@ -1,4 +1,4 @@
-// The interpreter's API, and references to its objects whose ownership shows in their type.
+// References to the interpreter's objects whose ownership shows in their type.
 //
 // Rules:
 // 1. OwnedRef owns one strong reference and releases it when destroyed; it is made only by
@@ -9,9 +9,7 @@
 // 5. Neither converts silently to PyObject*; get() says it.
 #pragma once
 
-// The one place that includes the interpreter's API.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "python/interpreter.hpp"
 
 #include <optional>
 #include <source_location>
