@@ -1,6 +1,6 @@
 // Building the clock classes' type objects once per process; making and releasing clock
 // objects.
-#include "python/clock_types.hpp"
+#include "python/clock_common.hpp"
 
 #include <memory>
 #include <string>
@@ -9,7 +9,8 @@
 namespace tempoloom {
 namespace {
 
-// The RuntimeError text for a wall clock that reads before 1970.
+// The RuntimeError text for a wall clock that reads before 1970; fixed, since callers
+// match on it.
 constexpr const char* wallClockBefore1970 = "Uh oh. The system clock took a shit.";
 
 // Constant-initialised: reading a cache costs no guard check.

@@ -1,7 +1,7 @@
 // The module: its functions sleep and sleepers, its definition, its exported
 // initialisation function and its execution step.
 #include "core/sleep.hpp"
-#include "python/clock_types.hpp"
+#include "python/clock_common.hpp"
 
 namespace tempoloom {
 namespace {

@@ -1,6 +1,6 @@
 // MonotonicClock's Python face: construction, getTime, getLastResetTime, the two
 // attributes, and the tables that make the class.
-#include "python/clock_types.hpp"
+#include "python/clock_common.hpp"
 
 namespace tempoloom {
 namespace {
