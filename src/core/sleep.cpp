@@ -1,6 +1,7 @@
 // The hybrid wait behind sleep and sleepers.
 #include "core/sleep.hpp"
 
+#include "core/float_seconds.hpp"
 #include "core/internal_fault.hpp"
 #include "core/time.hpp"
 #include "platform/platform.hpp"
