@@ -2,7 +2,7 @@
 #include "python/errors.hpp"
 
 #include "core/internal_fault.hpp"
-#include "python/boundary.hpp"
+#include "python/thread_attach.hpp"
 
 #include <atomic>
 #include <cstdio>
@@ -170,6 +170,8 @@ PyObject* panicExceptionType() {
     if (PyObject* type = panicType.load(std::memory_order_acquire)) {
         return type;
     }
+    // The module and name are fixed, odd as they look here: callers catch the exception
+    // and log readers match on them by exactly this name.
     OwnedRef made = OwnedRef::steal(PyErr_NewExceptionWithDoc(
         "pyo3_runtime.PanicException", panicDoc, PyExc_BaseException, nullptr));
     if (!made) {
