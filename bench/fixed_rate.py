@@ -1,6 +1,6 @@
 """The fixed-rate loop people write around a precise sleep, timed for each sleep function:
-how late each tick lands behind its schedule and what share of a core the loop takes; and
-1 ms sleeps on an idle machine against the same with busy Python threads on every core."""
+how late each tick lands behind its schedule and what share of a core the loop takes, on
+an idle machine and with busy Python threads on every core."""
 
 import os
 import statistics
@@ -40,9 +40,24 @@ def _loop(sleep, period_ns, ticks):
     return late, time.thread_time_ns() - cpu0, clock() - wall0
 
 
+def _round(functions, r, period_ns, ticks, late, cpu, wall):
+    """Runs each function's loop in turn, adding to its tallies; a different function starts
+    each round, so none always runs right after the same one."""
+    names = list(functions)
+    for name in names[r % len(names):] + names[:r % len(names)]:
+        ticks_late, cpu_ns, wall_ns = _loop(functions[name], period_ns, ticks)
+        late[name] += ticks_late
+        cpu[name] += cpu_ns
+        wall[name] += wall_ns
+
+
+def _summary(late_ns, cpu_ns, wall_ns):
+    return {"ticks": len(late_ns), **lateness_stats(late_ns), "cpu_share": cpu_ns / wall_ns}
+
+
 def fixed_rate_loops(functions, ticks_at_1khz, rounds, progress):
-    """Every round runs each function's loop in turn, starting one further along the list
-    each round, so all see the same machine. Ticks scale with the rate: every loop lasts as long."""
+    """Every round runs each function's loop in turn, so all see the same machine. Ticks
+    scale with the rate: every loop lasts as long."""
     names = list(functions)
     results = {}
     for rate in LOOP_RATES_HZ:
@@ -52,14 +67,9 @@ def fixed_rate_loops(functions, ticks_at_1khz, rounds, progress):
         cpu = dict.fromkeys(names, 0)
         wall = dict.fromkeys(names, 0)
         for r in range(rounds):
-            for name in names[r % len(names):] + names[:r % len(names)]:
-                ticks_late, cpu_ns, wall_ns = _loop(functions[name], period_ns, ticks)
-                late[name] += ticks_late
-                cpu[name] += cpu_ns
-                wall[name] += wall_ns
+            _round(functions, r, period_ns, ticks, late, cpu, wall)
             progress(f"fixed-rate loop at {rate} Hz: round {r + 1}/{rounds} done")
-        results[rate] = {name: {"ticks": len(late[name]), **lateness_stats(late[name]),
-                                "cpu_share": cpu[name] / wall[name]} for name in names}
+        results[rate] = {name: _summary(late[name], cpu[name], wall[name]) for name in names}
     return results
 
 
@@ -69,15 +79,19 @@ def _spin(stop):
         n += 1
 
 
-def sleep_under_load(functions, calls, rounds, progress, t=0.001):
-    """sleep(t) overshoot idle and beside one busy pure-Python thread per core. Idle and
-    loaded stretches alternate; within one, the functions take turns call by call."""
-    busy = os.cpu_count() or 1
-    over = {state: {name: [] for name in functions} for state in ("idle", "loaded")}
-    cpu = {"idle": 0, "loaded": 0}  # the whole process's, to show the spinners really ran
-    wall = {"idle": 0, "loaded": 0}
+def loop_under_load(functions, ticks, rounds, progress, rate=1000):
+    """The loop idle and beside one busy pure-Python thread per core, idle and loaded
+    stretches alternating. Each function runs a stretch of its own: taking turns call by
+    call would lend a spinning sleep the scheduler's credit that the others earn sleeping."""
+    names = list(functions)
+    period_ns = 1_000_000_000 // rate
+    states = {"idle": 0, "loaded": os.cpu_count() or 1}
+    late = {state: {name: [] for name in names} for state in states}
+    cpu = {state: dict.fromkeys(names, 0) for state in states}
+    wall = {state: dict.fromkeys(names, 0) for state in states}
+    used = {state: [0, 0] for state in states}  # the whole process's CPU and wall time
     for r in range(rounds):
-        for state, spinners in (("idle", 0), ("loaded", busy)):
+        for state, spinners in states.items():
             stop = threading.Event()
             pool = [threading.Thread(target=_spin, args=(stop,)) for _ in range(spinners)]
             for thread in pool:
@@ -86,22 +100,18 @@ def sleep_under_load(functions, calls, rounds, progress, t=0.001):
                 if pool:
                     time.sleep(0.05)  # let every spinner get going
                 cpu0, wall0 = time.process_time_ns(), time.perf_counter_ns()
-                for _ in range(calls):
-                    for name, sleep in functions.items():
-                        start = time.perf_counter_ns()
-                        sleep(t)
-                        over[state][name].append(time.perf_counter_ns() - start - t * 1e9)
-                cpu[state] += time.process_time_ns() - cpu0
-                wall[state] += time.perf_counter_ns() - wall0
+                _round(functions, r, period_ns, ticks, late[state], cpu[state], wall[state])
+                used[state][0] += time.process_time_ns() - cpu0
+                used[state][1] += time.perf_counter_ns() - wall0
             finally:
                 stop.set()
                 for thread in pool:
                     thread.join()
-        progress(f"sleep under load: round {r + 1}/{rounds} done")
-    return {"t": t, "busy_threads": busy,
-            "process_cores_used": {state: cpu[state] / wall[state] for state in cpu},
-            **{state: {name: {"calls": len(v), **lateness_stats(v)} for name, v in by.items()}
-               for state, by in over.items()}}
+        progress(f"fixed-rate loop under load: round {r + 1}/{rounds} done")
+    return {"rate_hz": rate, "busy_threads": states["loaded"],
+            "process_cores_used": {state: c / w for state, (c, w) in used.items()},
+            **{state: {name: _summary(late[state][name], cpu[state][name], wall[state][name])
+                       for name in names} for state in states}}
 
 
 def _rate_label(rate):
@@ -120,13 +130,14 @@ def print_loops(results):
 
 
 def print_under_load(results):
-    print(f"\nsleep({results['t']:g}) overshoot (µs), idle and beside {results['busy_threads']}"
-          " busy Python threads (one per core)")
-    print(f"{'machine':>8}  {'function':16} {'calls':>5} {'median':>9} {'p90':>9} {'p99':>9}"
-          f" {'max':>9} {'early':>5}")
+    print(f"\nFixed-rate loop at {_rate_label(results['rate_hz'])}, idle and beside"
+          f" {results['busy_threads']} busy Python threads (one per core): lateness (µs), CPU share")
+    print(f"{'machine':>8}  {'function':16} {'ticks':>5} {'median':>9} {'p90':>9} {'p99':>9}"
+          f" {'max':>9} {'early':>5} {'CPU':>7}")
     for state in ("idle", "loaded"):
         for name, r in results[state].items():
-            print(f"{state:>8}  {name:16} {r['calls']:>5} {r['median_us']:>9.2f}"
-                  f" {r['p90_us']:>9.1f} {r['p99_us']:>9.1f} {r['max_us']:>9.1f} {r['early']:>5}")
+            print(f"{state:>8}  {name:16} {r['ticks']:>5} {r['median_us']:>9.2f}"
+                  f" {r['p90_us']:>9.1f} {r['p99_us']:>9.1f} {r['max_us']:>9.1f}"
+                  f" {r['early']:>5} {r['cpu_share']:>7.1%}")
     used = results["process_cores_used"]
     print(f"  process CPU meanwhile: idle {used['idle']:.2f} cores, loaded {used['loaded']:.2f} cores")

@@ -20,8 +20,8 @@ import timeit
 import tempoloom
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fixed_rate import (fixed_rate_loops, percentile, print_loops,  # noqa: E402
-                        print_under_load, sleep_under_load)
+from fixed_rate import (fixed_rate_loops, loop_under_load, percentile,  # noqa: E402
+                        print_loops, print_under_load)
 from svg_plot import overshoot_svg  # noqa: E402
 
 try:
@@ -217,8 +217,8 @@ def main():
         progress=progress)
     print_loops(loops)
     if not args.quick:
-        load = report["sleep_under_load"] = sleep_under_load(sleepers(), calls=500, rounds=2,
-                                                             progress=progress)
+        load = report["loop_under_load"] = loop_under_load(sleepers(), ticks=1000, rounds=2,
+                                                           progress=progress)
         print_under_load(load)
         progress("clock reads")
         reads = report["clock_reads"] = clock_reads()
