@@ -4,7 +4,7 @@
 
 Every figure is a distribution or a ratio measured in the same run, interleaved where it
 can be, since the machines this runs on are shared and noisy. --quick runs the sleep
-precision part alone, shortened, for the demo.
+precision and fixed-rate loop parts alone, shortened, for the demo.
 """
 
 import argparse
@@ -20,6 +20,8 @@ import timeit
 import tempoloom
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from fixed_rate import (fixed_rate_loops, loop_under_load, percentile,  # noqa: E402
+                        print_loops, print_under_load)
 from svg_plot import overshoot_svg  # noqa: E402
 
 try:
@@ -35,11 +37,6 @@ def sleepers():
     if naptime is not None:
         functions["naptime.sleep"] = naptime.sleep
     return functions
-
-
-def percentile(values, fraction):
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]
 
 
 def summarize(overshoots_ns, cpu_ns):
@@ -202,7 +199,8 @@ def print_precision(results):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="sleep precision only, shortened")
+    parser.add_argument("--quick", action="store_true",
+                        help="sleep precision and the loop only, shortened")
     parser.add_argument("--json", metavar="FILE", help="write all numbers as JSON")
     parser.add_argument("--svg", metavar="FILE", help="plot the sleep overshoots as SVG")
     args = parser.parse_args()
@@ -214,7 +212,14 @@ def main():
     budget = 2.0 if args.quick else 18.0
     report["sleep_precision"] = sleep_precision(budget, progress)
     print_precision(report["sleep_precision"])
+    loops = report["fixed_rate_loop"] = fixed_rate_loops(
+        sleepers(), ticks_at_1khz=500 if args.quick else 2000, rounds=1 if args.quick else 3,
+        progress=progress)
+    print_loops(loops)
     if not args.quick:
+        load = report["loop_under_load"] = loop_under_load(sleepers(), ticks=1000, rounds=2,
+                                                           progress=progress)
+        print_under_load(load)
         progress("clock reads")
         reads = report["clock_reads"] = clock_reads()
         print("\nClock reads: ns per call, best of 7 interleaved timeit repeats")
