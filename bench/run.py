@@ -22,6 +22,7 @@ import tempoloom
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fixed_rate import (fixed_rate_loops, loop_under_load, percentile,  # noqa: E402
                         print_loops, print_under_load)
+from import_time import import_time  # noqa: E402
 from svg_plot import overshoot_svg  # noqa: E402
 
 try:
@@ -145,6 +146,20 @@ def threaded_reads():
     return out
 
 
+def own_clock_scaling(rounds=8):
+    """Two threads, each reading a clock of its own, the two clocks made one right after the
+    other so that the allocator lays them side by side: the speed-up over one thread, round
+    by round, each round with new clocks. False sharing shows in some placements only, so
+    the worst round is the figure."""
+    speedups = []
+    for _ in range(rounds):
+        clocks = [tempoloom.MonotonicClock(), tempoloom.MonotonicClock()]
+        one = _throughput(lambda i: clocks[0].getTime, 1)
+        two = _throughput(lambda i: clocks[i].getTime, 2)
+        speedups.append(two / one)
+    return {"speedups": speedups, "worst": min(speedups), "median": statistics.median(speedups)}
+
+
 def sleeping_neighbours(t=0.001, calls=150):
     out = {}
     for others in (1, 2, 4):
@@ -231,12 +246,23 @@ def main():
         for name, r in threads.items():
             print(f"  {name:32} 1 thread {r['calls_per_s_1_thread'] / 1e6:6.2f} M/s"
                   f"   2 threads {r['calls_per_s_2_threads'] / 1e6:6.2f} M/s   speed-up {r['speedup']:.2f}")
+        progress("own clocks made back to back")
+        own = report["own_clock_scaling"] = own_clock_scaling()
+        print(f"\nTwo threads on clocks of their own, made back to back: speed-up over one"
+              f" thread, worst of {len(own['speedups'])} rounds {own['worst']:.2f}, median"
+              f" {own['median']:.2f} ({' '.join(f'{s:.2f}' for s in own['speedups'])})")
         progress("sleeping neighbours")
         neighbours = report["sleeping_neighbours"] = sleeping_neighbours()
         print("\nsleep(0.001) overshoot while other threads sleep too (µs)")
         for others, r in neighbours.items():
             print(f"  {others} others: median {r['median_us']:.2f}  p99 {r['p99_us']:.1f}"
                   f"  max {r['max_us']:.1f}  early {r['early_returns']}")
+        progress("import time")
+        imports = report["import_time"] = import_time()
+        print("\nimport tempoloom in a fresh interpreter, self time (median of"
+              f" {next(iter(imports.values()))['runs']})")
+        for name, r in imports.items():
+            print(f"  {name:24} {r['median_us']:7.0f} µs")
         report["size"] = {"MonotonicClock": sys.getsizeof(tempoloom.MonotonicClock()),
                           "Clock": sys.getsizeof(tempoloom.Clock())}
         print(f"\nSize: sys.getsizeof(MonotonicClock()) = {report['size']['MonotonicClock']} bytes,"
