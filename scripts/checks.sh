@@ -6,7 +6,7 @@ tl_unit_tests() {
     tl_say "unit tests: building (C++)"
     tl_cmake_preset unit-tests "$TL_CACHE/logs/unit.log"
     tl_say "unit tests: running (ctest)"
-    "$TL_VENV/bin/ctest" --test-dir "$TL_ROOT/build/unit-tests" --output-on-failure -Q
+    (cd "$TL_ROOT" && "$TL_VENV/bin/ctest" --preset unit-tests -Q)
 }
 
 # Packaging files against what reads them: pyproject.toml and the wheel workflow against
