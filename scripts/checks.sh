@@ -6,7 +6,7 @@ tl_unit_tests() {
     tl_say "unit tests: building (C++)"
     tl_cmake_preset unit-tests "$TL_CACHE/logs/unit.log"
     tl_say "unit tests: running (ctest)"
-    "$TL_VENV/bin/ctest" --test-dir "$TL_ROOT/build/unit-tests" --output-on-failure -Q
+    (cd "$TL_ROOT" && "$TL_VENV/bin/ctest" --preset unit-tests -Q)
 }
 
 # Packaging files against what reads them: pyproject.toml and the wheel workflow against
@@ -104,7 +104,7 @@ tl_fresh_test_venv() {
     : >"$log"
     tl_logged "test environment" "$log" "$python" -m venv --clear "$venv"
     tl_logged "test environment" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
-        install -q "$wheel" -r "$TL_ROOT/requirements-test.txt"
+        install -q "$wheel" --group "$(tl_group test)"
 }
 
 # The sdist built, a wheel built from it as pip does for a user (build isolation) and
@@ -136,7 +136,8 @@ tl_typing() {
     local venv=$TL_TEST_VENV log=$TL_CACHE/logs/typing.log
     tl_say "typing: stubtest and mypy --strict"
     : >"$log"
-    tl_logged "typing" "$log" "$venv/bin/python" -m pip --disable-pip-version-check install -q mypy
+    tl_logged "typing" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
+        install -q --group "$(tl_group typing)"
     (cd "$TL_ROOT/tests/typing" &&
         "$venv/bin/python" -m mypy.stubtest tempoloom &&
         "$venv/bin/python" -m mypy --strict uses_every_name.py)
@@ -153,7 +154,7 @@ tl_gil_tests() {
         tl_logged "GIL interpreter" "$log" "$python" -m venv "$venv"
     fi
     tl_logged "GIL interpreter" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
-        install -q -r "$TL_ROOT/requirements-build.txt"
+        install -q --group "$(tl_group build)"
     [ -n "${TL_SDIST:-}" ] || tl_sdist
     tl_say "GIL interpreter: building the wheel from the sdist, repairing it (auditwheel)"
     wheel=$(tl_wheel_from_sdist "$venv/bin/python" gil --no-build-isolation)

@@ -25,7 +25,7 @@ tl_asan() {
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     tl_say "sanitizers: unit tests under ASan/UBSan"
-    (cd "$TL_ROOT/build/asan" && "$TL_VENV/bin/ctest" --output-on-failure -Q)
+    (cd "$TL_ROOT" && "$TL_VENV/bin/ctest" --preset asan -Q)
     tl_say "sanitizers: python tests under ASan/UBSan"
     (cd "$TL_ROOT/tests/python" &&
         TEMPOLOOM_UNDER_SANITIZER=asan LD_PRELOAD="$runtime" PYTHONPATH="$TL_ROOT/build/asan" \
@@ -55,7 +55,7 @@ tl_tsan() {
         '*/Tools/tsan/suppressions_free_threading.txt' >"$suppressions"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$suppressions"
     tl_say "sanitizers: unit tests under TSan"
-    (cd "$TL_ROOT/build/tsan" && "$TL_VENV/bin/ctest" --output-on-failure -Q)
+    (cd "$TL_ROOT" && "$TL_VENV/bin/ctest" --preset tsan -Q)
     tl_say "sanitizers: threaded python tests under TSan"
     (cd "$TL_ROOT/tests/python" &&
         TEMPOLOOM_UNDER_SANITIZER=tsan PYTHONPATH="$TL_ROOT/build/tsan" \

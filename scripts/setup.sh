@@ -208,10 +208,14 @@ tl_cmake_preset() {
 
 tl_pip() { "$TL_VPY" -m pip --disable-pip-version-check "$@"; }
 
+# A dependency group of pyproject.toml, named so that pip finds it from any directory;
+# every CPython 3.14 bundles pip 25.2 or newer, which reads groups (25.1 on).
+tl_group() { printf '%s\n' "$TL_ROOT/pyproject.toml:$1"; }
+
 tl_requirements() {
     local log=$TL_CACHE/logs/pip.log
-    tl_say "dependencies: build and test requirements"
-    tl_logged "dependencies" "$log" tl_pip install -q -r "$TL_ROOT/requirements-dev.txt"
+    tl_say "dependencies: build and test requirements (dependency group dev)"
+    tl_logged "dependencies" "$log" tl_pip install -q --group "$(tl_group dev)"
 }
 
 tl_install_module() {

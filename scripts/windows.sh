@@ -138,7 +138,7 @@ tl_win_build() {
 tl_win_unit_tests() {
     tl_say "windows: unit tests: running under wine (ctest)"
     tl_win_wine_server
-    "$TL_CTEST" --test-dir "$TL_WIN_BUILD" --output-on-failure ||
+    (cd "$TL_ROOT" && "$TL_CTEST" --preset windows-cross) ||
         tl_die "stage 'windows: unit tests' failed (tests run under wine in $TL_WIN_BUILD)"
     local log line
     log=$(tl_win_log overshoot)
