@@ -118,26 +118,26 @@ def _rate_label(rate):
     return f"{rate // 1000} kHz" if rate % 1000 == 0 else f"{rate} Hz"
 
 
+def _print_table(label, rows):
+    """Rows of (label, function, summary) under one header."""
+    print(f"{label:>8}  {'function':16} {'ticks':>5} {'median':>9} {'p90':>9} {'p99':>9}"
+          f" {'max':>9} {'early':>5} {'CPU':>7}")
+    for key, name, r in rows:
+        print(f"{key:>8}  {name:16} {r['ticks']:>5} {r['median_us']:>9.2f}"
+              f" {r['p90_us']:>9.1f} {r['p99_us']:>9.1f} {r['max_us']:>9.1f}"
+              f" {r['early']:>5} {r['cpu_share']:>7.1%}")
+
+
 def print_loops(results):
     print("\nFixed-rate loop: lateness of each tick behind its schedule (µs) and CPU share of one core")
-    print(f"{'rate':>8}  {'function':16} {'ticks':>5} {'median':>9} {'p90':>9} {'p99':>9}"
-          f" {'max':>9} {'early':>5} {'CPU':>7}")
-    for rate, by_function in results.items():
-        for name, r in by_function.items():
-            print(f"{_rate_label(rate):>8}  {name:16} {r['ticks']:>5} {r['median_us']:>9.2f}"
-                  f" {r['p90_us']:>9.1f} {r['p99_us']:>9.1f} {r['max_us']:>9.1f}"
-                  f" {r['early']:>5} {r['cpu_share']:>7.1%}")
+    _print_table("rate", [(_rate_label(rate), name, r) for rate, by_function in results.items()
+                          for name, r in by_function.items()])
 
 
 def print_under_load(results):
     print(f"\nFixed-rate loop at {_rate_label(results['rate_hz'])}, idle and beside"
           f" {results['busy_threads']} busy Python threads (one per core): lateness (µs), CPU share")
-    print(f"{'machine':>8}  {'function':16} {'ticks':>5} {'median':>9} {'p90':>9} {'p99':>9}"
-          f" {'max':>9} {'early':>5} {'CPU':>7}")
-    for state in ("idle", "loaded"):
-        for name, r in results[state].items():
-            print(f"{state:>8}  {name:16} {r['ticks']:>5} {r['median_us']:>9.2f}"
-                  f" {r['p90_us']:>9.1f} {r['p99_us']:>9.1f} {r['max_us']:>9.1f}"
-                  f" {r['early']:>5} {r['cpu_share']:>7.1%}")
+    _print_table("machine", [(state, name, r) for state in ("idle", "loaded")
+                             for name, r in results[state].items()])
     used = results["process_cores_used"]
     print(f"  process CPU meanwhile: idle {used['idle']:.2f} cores, loaded {used['loaded']:.2f} cores")
