@@ -134,9 +134,14 @@ tl_build_cpython() {
     local suffix=$1
     shift
     local src version tarball prefix
+    # Checkouts share the cache: one builds an interpreter while the others wait for it.
+    mkdir -p "$TL_CACHE"
+    exec {TL_BUILD_LOCK}>"$TL_CACHE/cpython$suffix.lock"
+    flock "$TL_BUILD_LOCK"
     for version in "${TL_CPYTHON_VERSIONS[@]}"; do
         prefix=$TL_CACHE/cpython-$version$suffix
         if [ -f "$prefix/.complete" ]; then
+            exec {TL_BUILD_LOCK}>&-
             printf '%s\n' "$prefix"
             return 0
         fi
@@ -160,6 +165,7 @@ tl_build_cpython() {
     ) >&2
     rm -rf "$src"
     touch "$prefix/.complete"
+    exec {TL_BUILD_LOCK}>&-
     printf '%s\n' "$prefix"
 }
 
