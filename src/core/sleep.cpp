@@ -1,8 +1,10 @@
-// The hybrid wait behind sleep and sleepers.
+// The hybrid wait behind sleep and sleepers, on the monotonic counter and the system's
+// thread sleep.
 #include "core/sleep.hpp"
 
 #include "core/float_seconds.hpp"
 #include "core/internal_fault.hpp"
+#include "core/sleep_loop.hpp"
 #include "core/time.hpp"
 #include "platform/platform.hpp"
 #include "platform/spin_hint.hpp"
@@ -10,8 +12,15 @@
 namespace tempoloom {
 namespace {
 
-// Below this the thread sleep cannot be trusted to wake in time: spin instead.
-constexpr Duration spinWindow{0, 200'000};
+struct SystemTimebase {
+    Instant start;
+
+    Duration elapsed() const { return start.elapsed(); }
+    static void threadSleep(const Duration& span) noexcept {
+        platform::threadSleep(span.seconds, span.nanoseconds);
+    }
+    static void spin() noexcept { platform::spinHint(); }
+};
 
 }  // namespace
 
@@ -20,24 +29,13 @@ void preciseSleep(double seconds) {
         return;
     }
     // Read before converting, so the conversion counts toward the wait.
-    const Instant start = Instant::now();
+    SystemTimebase timebase{Instant::now()};
     const auto target = secondsToDuration(seconds);
     if (!target) {
         raiseFault("cannot convert float seconds to Duration: value is either too big or NaN");
     }
-    for (;;) {
-        const Duration elapsed = start.elapsed();
-        if (elapsed >= *target) {
-            return;
-        }
-        const Duration remaining = target->minus(elapsed);
-        if (remaining > spinWindow) {
-            const Duration half = remaining.half();
-            platform::threadSleep(half.seconds, half.nanoseconds);
-        } else {
-            platform::spinHint();
-        }
-    }
+    sleepUntilElapsed(*target, Duration::fromNanos(platform::threadSleepWakeLatencyNanos),
+                      timebase);
 }
 
 }  // namespace tempoloom

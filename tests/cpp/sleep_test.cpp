@@ -2,11 +2,14 @@
 #include "core/sleep.hpp"
 
 #include "core/internal_fault.hpp"
+#include "core/sleep_loop.hpp"
 #include "core/time.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 namespace tempoloom {
 namespace {
@@ -42,6 +45,62 @@ TEST(PreciseSleep, UnconvertibleSecondsAreFaults) {
                       "cannot convert float seconds to Duration: value is either too big or NaN");
         }
     }
+}
+
+// A clock that each reading advances by a nanosecond, and thread sleeps that last exactly
+// as long as asked.
+struct VirtualTimebase {
+    std::uint64_t now = 0;
+    std::vector<std::uint64_t> requests;
+    std::uint64_t remainingAtLastRequest = 0;
+    std::uint64_t target = 0;
+
+    Duration elapsed() { return Duration::fromNanos(++now); }
+    void threadSleep(const Duration& span) {
+        remainingAtLastRequest = target - now;
+        requests.push_back(span.seconds * nanosPerSecond + span.nanoseconds);
+        now += requests.back();
+    }
+    void spin() {}
+};
+
+TEST(PreciseSleep, ThreadSleepsNeverComeWithinTheTimersWakeLatency) {
+    struct Case {
+        std::uint64_t latency;
+        std::vector<std::uint64_t> requests;
+    };
+    const Case cases[] = {
+        // No latency: plain halving while more than 200 µs remain.
+        {0, {4'999'999, 2'499'999, 1'249'999, 624'999, 312'499, 156'249}},
+        // 1 ms: the last request stops 1 ms short of the deadline, and below that it spins.
+        {1'000'000, {4'999'999, 2'499'999, 1'249'999, 249'999}},
+    };
+    for (const Case& c : cases) {
+        VirtualTimebase timebase;
+        timebase.target = 10'000'000;
+        sleepUntilElapsed(Duration{0, 10'000'000}, Duration::fromNanos(c.latency), timebase);
+        EXPECT_EQ(timebase.requests, c.requests) << c.latency;
+        EXPECT_GT(timebase.remainingAtLastRequest, c.latency);
+        EXPECT_EQ(timebase.now, 10'000'000u) << "returns at the first reading at the target";
+    }
+}
+
+TEST(PreciseSleep, ThreadSleepRequestBoundaries) {
+    const auto request = [](std::uint64_t remaining, std::uint64_t latency) {
+        const auto r =
+            threadSleepRequest(Duration::fromNanos(remaining), Duration::fromNanos(latency));
+        return r ? static_cast<std::int64_t>(r->seconds * nanosPerSecond + r->nanoseconds) : -1;
+    };
+    EXPECT_EQ(request(200'000, 0), -1);
+    EXPECT_EQ(request(200'001, 0), 100'000);
+    EXPECT_EQ(request(3 * nanosPerSecond + 1, 0), 1'500'000'000);
+    // Within the latency, or too little left beyond it to be worth a timer: spin.
+    EXPECT_EQ(request(1'000'000, 1'000'000), -1);
+    EXPECT_EQ(request(1'099'999, 1'000'000), -1);
+    EXPECT_EQ(request(1'100'000, 1'000'000), 100'000);
+    EXPECT_EQ(request(2'000'000, 1'000'000), 1'000'000);
+    EXPECT_EQ(request(2'000'001, 1'000'000), 1'000'000);
+    EXPECT_EQ(request(5 * nanosPerSecond + 1'000'000, 1'000'000), 2'500'500'000);
 }
 
 }  // namespace
