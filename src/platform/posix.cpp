@@ -1,4 +1,4 @@
-// POSIX implementation of the platform seam: CLOCK_MONOTONIC in nanoseconds as the
+// POSIX implementation of the platform seam: the monotonic clock in nanoseconds as the
 // counter, CLOCK_REALTIME rebased to 1601 so the epoch arithmetic matches Windows.
 #include "platform/platform.hpp"
 
@@ -17,13 +17,21 @@
 namespace tempoloom::platform {
 namespace {
 
+// macOS's CLOCK_MONOTONIC counts whole microseconds; CLOCK_UPTIME_RAW is its nanosecond
+// counter, the one time.perf_counter() reads there.
+#if defined(__APPLE__)
+constexpr clockid_t monotonicClock = CLOCK_UPTIME_RAW;
+#else
+constexpr clockid_t monotonicClock = CLOCK_MONOTONIC;
+#endif
+
 // Sleeps until the monotonic clock reaches the deadline, through signals.
 void sleepUntil(const timespec& deadline) noexcept {
 #if defined(__APPLE__)
     // macOS has no clock_nanosleep: relative sleeps, each measured again from the clock.
     for (;;) {
         timespec now{};
-        if (clock_gettime(CLOCK_MONOTONIC, &now) != 0 || now.tv_sec > deadline.tv_sec ||
+        if (clock_gettime(monotonicClock, &now) != 0 || now.tv_sec > deadline.tv_sec ||
             (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
             return;
         }
@@ -35,7 +43,7 @@ void sleepUntil(const timespec& deadline) noexcept {
         nanosleep(&span, nullptr);
     }
 #else
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    while (clock_nanosleep(monotonicClock, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 #endif
 }
@@ -44,7 +52,7 @@ void sleepUntil(const timespec& deadline) noexcept {
 
 std::optional<std::uint64_t> counterTicks() noexcept {
     timespec now{};
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0 || now.tv_sec < 0) {
+    if (clock_gettime(monotonicClock, &now) != 0 || now.tv_sec < 0) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(now.tv_sec) * nanosPerSecond +
@@ -77,7 +85,7 @@ std::int64_t wallClockFileTime() noexcept {
 
 void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept {
     timespec deadline{};
-    if (clock_gettime(CLOCK_MONOTONIC, &deadline) != 0) {
+    if (clock_gettime(monotonicClock, &deadline) != 0) {
         return;
     }
     // An absolute deadline survives restarts after signals without drifting. A span
