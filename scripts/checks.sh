@@ -165,3 +165,40 @@ tl_gil_tests() {
     (cd "$TL_ROOT/tests/python" &&
         "$TL_ROOT/build/gil-test-venv/bin/python" -m pytest -p no:cacheprovider -q "$@")
 }
+
+# The resumed-fault test against each C++ runtime configuration the build can choose: both
+# libstdc++ and libgcc linked in (older glibc, as in the manylinux images), libstdc++ alone
+# (this toolchain), both shared (no libstdc++.a). The last is forced the way that used to
+# pair a linked-in libgcc with a shared libstdc++, which aborted the process. Each is a
+# module build only, loaded from its build folder by the environment's interpreter.
+tl_runtime_configurations() {
+    local log=$TL_CACHE/logs/runtimes.log name settings build module needed expected file
+    local -a configurations=(
+        "both-inside|-DTEMPOLOOM_STATIC_LIBGCC=ON|"
+        "libstdcxx-inside|-DTEMPOLOOM_STATIC_LIBGCC=OFF|libgcc_s"
+        "both-shared|-DTEMPOLOOM_STATIC_LIBSTDCXX=OFF -DTEMPOLOOM_STATIC_LIBGCC=ON|libgcc_s libstdc++"
+    )
+    : >"$log"
+    for configuration in "${configurations[@]}"; do
+        IFS='|' read -r name settings expected <<<"$configuration"
+        build=$TL_ROOT/build/runtime-$name
+        tl_say "C++ runtime ($name): building the module with $settings"
+        # shellcheck disable=SC2086 # settings are separate arguments
+        tl_logged "C++ runtime ($name)" "$log" env PATH="$TL_VENV/bin:$PATH" cmake -S "$TL_ROOT" \
+            -B "$build" -G Ninja -DPython_EXECUTABLE="$TL_VPY" \
+            -DCMAKE_COMPILE_WARNING_AS_ERROR=ON $settings
+        tl_logged "C++ runtime ($name)" "$log" "$TL_VENV/bin/cmake" --build "$build" \
+            --target tempoloom
+        module=$(ls "$build"/tempoloom.*.so)
+        file=$(cd "$TL_ROOT/tests/python" && PYTHONPATH=$build "$TL_VPY" -c \
+            'import tempoloom; print(tempoloom.__file__)')
+        [ "$file" -ef "$module" ] || tl_die "C++ runtime ($name): imported $file, not $module"
+        (cd "$TL_ROOT/tests/python" && PYTHONPATH=$build "$TL_VPY" -m pytest -p no:cacheprovider \
+            -q -k test_panic_raised_by_python_code_is_resumed)
+        needed=$(readelf -dW "$module" | sed -n 's/.*(NEEDED).*\[\(lib[a-z_+]*\)\..*/\1/p' |
+            grep -E '^(libstdc\+\+|libgcc_s)$' | sort | paste -sd ' ' || true)
+        [ "$needed" = "$expected" ] ||
+            tl_die "C++ runtime ($name): the module needs '$needed' of the runtime, expected '$expected'"
+        tl_say "C++ runtime ($name): passed; the module needs ${needed:-neither libstdc++ nor libgcc_s}"
+    done
+}

@@ -24,6 +24,7 @@ if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
     exit 0
 fi
 tl_gil_tests
+tl_runtime_configurations
 tl_user_build
 "$TL_ROOT/scripts/toolchains.sh"
 "$TL_ROOT/scripts/windows.sh"
