@@ -18,10 +18,11 @@ tl_unit_tests() {
         }' "$model") (tables: $model)"
 }
 
-# Packaging files against what reads them: pyproject.toml and the wheel workflow against
-# their schemas, and the wheels cibuildwheel builds on each runner of that workflow.
+# Packaging files against what reads them: pyproject.toml, the wheel workflow and
+# Dependabot's file against their schemas; the workflow audited by zizmor; its cibuildwheel
+# the one pyproject.toml pins; and the wheels cibuildwheel builds on each of its runners.
 tl_packaging_checks() {
-    local out
+    local out pinned used platform arch identifiers
     out=$("$TL_VENV/bin/validate-pyproject" "$TL_ROOT/pyproject.toml" 2>&1) ||
         tl_die "stage 'packaging' failed: validate-pyproject: $out"
     tl_say "packaging: validate-pyproject: $out"
@@ -29,19 +30,31 @@ tl_packaging_checks() {
         "$TL_ROOT/.github/workflows/wheels.yml" 2>&1) ||
         tl_die "stage 'packaging' failed: check-jsonschema: $out"
     tl_say "packaging: check-jsonschema wheels.yml: $out"
+    out=$("$TL_VENV/bin/check-jsonschema" --builtin-schema vendor.dependabot \
+        "$TL_ROOT/.github/dependabot.yml" 2>&1) ||
+        tl_die "stage 'packaging' failed: check-jsonschema: $out"
+    tl_say "packaging: check-jsonschema dependabot.yml: $out"
+    # Its configuration, .github/zizmor.yml, says why tag pins are allowed.
+    out=$(cd "$TL_ROOT" && "$TL_VENV/bin/zizmor" --offline --no-progress . 2>&1) ||
+        tl_die "stage 'packaging' failed: zizmor: $out"
+    tl_say "packaging: zizmor --offline: $(tail -n 1 <<<"$out")"
+    pinned=$(grep -oE '"cibuildwheel==[^"]+"' "$TL_ROOT/pyproject.toml" | sed 's/.*==\(.*\)"/\1/')
+    used=$(grep -oE 'pypa/cibuildwheel@v[^ ]+' "$TL_ROOT/.github/workflows/wheels.yml" |
+        sed 's/.*@v//' | sort -u | paste -sd ' ')
+    [ -n "$pinned" ] && [ "$pinned" = "$used" ] ||
+        tl_die "cibuildwheel: pyproject.toml pins '$pinned', the workflow uses '$used'"
+    tl_say "packaging: cibuildwheel $pinned in pyproject.toml and the workflow"
     # The runners' architectures are named: this machine would list its own alone.
-    tl_cibw_identifiers linux x86_64 "cp314-manylinux_x86_64 cp314t-manylinux_x86_64"
-    tl_cibw_identifiers linux aarch64 "cp314-manylinux_aarch64 cp314t-manylinux_aarch64"
-    tl_cibw_identifiers windows AMD64 "cp314-win_amd64 cp314t-win_amd64"
-    tl_cibw_identifiers windows ARM64 "cp314-win_arm64 cp314t-win_arm64"
-    tl_cibw_identifiers macos arm64 "cp314-macosx_arm64 cp314t-macosx_arm64"
+    while read -r platform arch identifiers; do
+        tl_cibw_identifiers "$platform" "$arch" "$identifiers"
+    done < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$TL_ROOT/.github/wheels.txt")
 }
 
 # Fails unless cibuildwheel would build exactly the expected wheels for the platform.
 tl_cibw_identifiers() {
     local platform=$1 archs=$2 expected=$3 got log=$TL_CACHE/logs/cibuildwheel.log
     got=$(cd "$TL_ROOT" && "$TL_VENV/bin/cibuildwheel" --print-build-identifiers \
-        --platform "$platform" ${archs:+--archs "$archs"} 2>"$log") ||
+        --platform "$platform" ${archs:+--archs "$archs"} 2>"$log" </dev/null) ||
         tl_die "stage 'packaging' failed: cibuildwheel --platform $platform (log: $log)"
     got=$(printf '%s\n' $got | sort | paste -sd ' ')
     expected=$(printf '%s\n' $expected | sort | paste -sd ' ')
@@ -125,6 +138,8 @@ tl_python_tests() {
     wheel=$(tl_wheel_from_sdist "$TL_VPY" free-threaded)
     tag=$(tl_wheel_tag "$wheel")
     tl_say "wheel: $(basename "$wheel"): auditwheel show: $tag"
+    # This toolchain's glibc is 2.34 or newer: libgcc_s stays shared (CMakeLists.txt).
+    "$TL_ROOT/scripts/linkage.sh" --forbid libstdc++ "$wheel"
     tl_say "python tests: installing $(basename "$wheel") into a fresh environment"
     tl_fresh_test_venv "$TL_PYTHON" "$venv" "$wheel"
     tl_say "python tests: running (pytest, free-threaded interpreter)"
@@ -169,8 +184,67 @@ tl_gil_tests() {
     wheel=$(tl_wheel_from_sdist "$venv/bin/python" gil --no-build-isolation)
     tag=$(tl_wheel_tag "$wheel")
     tl_say "GIL interpreter: $(basename "$wheel"): auditwheel show: $tag"
+    "$TL_ROOT/scripts/linkage.sh" --forbid libstdc++ "$wheel"
     tl_fresh_test_venv "$python" "$TL_ROOT/build/gil-test-venv" "$wheel"
     tl_say "GIL interpreter: running the python tests"
     (cd "$TL_ROOT/tests/python" &&
         "$TL_ROOT/build/gil-test-venv/bin/python" -m pytest -p no:cacheprovider -q "$@")
+}
+
+# The resumed-fault test against each C++ runtime configuration the build can choose: both
+# libstdc++ and libgcc linked in (older glibc, as in the manylinux images), libstdc++ alone
+# (this toolchain), both shared (no libstdc++.a). The last is forced the way that used to
+# pair a linked-in libgcc with a shared libstdc++, which aborted the process. Each is a
+# module build only, loaded from its build folder by the environment's interpreter.
+tl_runtime_configurations() {
+    local log=$TL_CACHE/logs/runtimes.log name settings build module needed expected file
+    local -a configurations=(
+        "both-inside|-DTEMPOLOOM_STATIC_LIBGCC=ON|"
+        "libstdcxx-inside|-DTEMPOLOOM_STATIC_LIBGCC=OFF|libgcc_s"
+        "both-shared|-DTEMPOLOOM_STATIC_LIBSTDCXX=OFF -DTEMPOLOOM_STATIC_LIBGCC=ON|libgcc_s libstdc++"
+    )
+    : >"$log"
+    for configuration in "${configurations[@]}"; do
+        IFS='|' read -r name settings expected <<<"$configuration"
+        build=$TL_ROOT/build/runtime-$name
+        tl_say "C++ runtime ($name): building the module with $settings"
+        # shellcheck disable=SC2086 # settings are separate arguments
+        tl_logged "C++ runtime ($name)" "$log" env PATH="$TL_VENV/bin:$PATH" cmake -S "$TL_ROOT" \
+            -B "$build" -G Ninja -DPython_EXECUTABLE="$TL_VPY" \
+            -DCMAKE_COMPILE_WARNING_AS_ERROR=ON $settings
+        tl_logged "C++ runtime ($name)" "$log" "$TL_VENV/bin/cmake" --build "$build" \
+            --target tempoloom
+        module=$(ls "$build"/tempoloom.*.so)
+        file=$(cd "$TL_ROOT/tests/python" && PYTHONPATH=$build "$TL_VPY" -c \
+            'import tempoloom; print(tempoloom.__file__)')
+        [ "$file" -ef "$module" ] || tl_die "C++ runtime ($name): imported $file, not $module"
+        (cd "$TL_ROOT/tests/python" && PYTHONPATH=$build "$TL_VPY" -m pytest -p no:cacheprovider \
+            -q -k test_panic_raised_by_python_code_is_resumed)
+        needed=$(readelf -dW "$module" | sed -n 's/.*(NEEDED).*\[\(lib[a-z_+]*\)\..*/\1/p' |
+            grep -E '^(libstdc\+\+|libgcc_s)$' | sort | paste -sd ' ' || true)
+        [ "$needed" = "$expected" ] ||
+            tl_die "C++ runtime ($name): the module needs '$needed' of the runtime, expected '$expected'"
+        tl_say "C++ runtime ($name): passed; the module needs ${needed:-neither libstdc++ nor libgcc_s}"
+    done
+}
+
+# What the publish job checks before an upload, on this machine's files: the sdist and the
+# free-threaded and GIL wheels are exactly the release's files for Linux x86_64, of the
+# project's version; twine accepts them; the sdist holds what git tracks, junk left in the
+# work tree kept out.
+tl_release_checks() {
+    local dist=$TL_ROOT/build/dist/release log=$TL_CACHE/logs/release.log
+    rm -rf "$dist"
+    mkdir -p "$dist"
+    cp "$TL_SDIST" "$TL_ROOT"/build/dist/free-threaded/tempoloom-*.whl \
+        "$TL_ROOT"/build/dist/gil/tempoloom-*.whl "$dist"
+    tl_say "release checks: the files of the project's version for Linux x86_64"
+    "$TL_VPY" "$TL_ROOT/scripts/release_check.py" "$dist" --runner linux x86_64
+    : >"$log"
+    tl_logged "twine check" "$log" env NO_COLOR=1 COLUMNS=200 "$TL_VENV/bin/twine" check \
+        --strict "$dist"/*
+    tl_say "release checks: twine check --strict: $(grep -c 'PASSED' "$log") of $(ls "$dist" | wc -l) files passed"
+    tl_logged "check-sdist" "$log" env -C "$TL_ROOT" "$TL_VENV/bin/check-sdist" --no-isolation \
+        --inject-junk
+    tl_say "release checks: check-sdist --inject-junk: $(tail -n 1 "$log")"
 }

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Runs every check, setting up whatever is missing first:
-#   pyproject.toml and the wheel workflow against their schemas, and cibuildwheel's list of
-#   wheels; C++ unit tests (ctest); the sdist built, a wheel built from it and repaired to a
-#   manylinux tag, installed into a fresh environment and the Python tests run against it
-#   (pytest), then again with each test on four threads at once; stubtest and mypy
-#   --strict; the Python tests again on the default (GIL) interpreter, from a wheel made the
-#   same way; a user's build from the sdist, which a warning must not stop; the sources
-#   compiled as MSVC and macOS read them; the Windows x64 cross-build with its unit tests
-#   under wine; the suite under AddressSanitizer/UBSan and the threaded tests under
-#   ThreadSanitizer.
+#   pyproject.toml, the wheel workflow and Dependabot's file against their schemas, the
+#   workflow audited by zizmor, its cibuildwheel pin, and cibuildwheel's list of wheels; C++
+#   unit tests (ctest); the sdist built, a wheel built from it and repaired to a manylinux
+#   tag, its linkage checked, installed into a fresh environment and the Python tests run
+#   against it (pytest), then again with each test on four threads at once; stubtest and
+#   mypy --strict; the Python tests again on the default (GIL) interpreter, from a wheel made
+#   the same way; the checks the publish job makes before an upload; the resumed-fault test
+#   against each C++ runtime configuration; a user's build from the sdist, which a warning
+#   must not stop; the sources compiled as MSVC and macOS read them, and the module linked
+#   for musl; the Windows x64 cross-build with its unit tests under wine; the suite under
+#   AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -24,6 +26,8 @@ if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
     exit 0
 fi
 tl_gil_tests
+tl_release_checks
+tl_runtime_configurations
 tl_user_build
 "$TL_ROOT/scripts/toolchains.sh"
 "$TL_ROOT/scripts/windows.sh"

@@ -8,6 +8,9 @@
 #   says so and is skipped.
 # - macOS arm64: zig's clang with macOS's libc headers and libc++, the plain C++ layer and
 #   the POSIX layer (the interpreter's macOS headers are not at hand).
+# - musl x86_64: the module configured by CMake and compiled and linked by zig's clang for
+#   x86_64-linux-musl against the free-threaded CPython headers, then checked for what
+#   musl's loader refuses in a library opened after start-up: static TLS.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/windows.sh"
 
@@ -59,9 +62,41 @@ tl_macos() {
     tl_say "macOS arm64: clean"
 }
 
+# CMake drives zig here, so the module gets the flags CMake chooses for musl, from the same
+# configure checks a musllinux build runs.
+tl_musl() {
+    local build=$TL_ROOT/build/musl-x86_64 log=$TL_CACHE/logs/musl.log tool module flags tls
+    "$TL_VPY" -m ziglang version >/dev/null 2>&1 || tl_die "no ziglang in $TL_VENV (run ./scripts/setup.sh)"
+    mkdir -p "$build/zig"
+    printf '#!/bin/sh\nexec "%s" -m ziglang c++ -target x86_64-linux-musl "$@"\n' "$TL_VPY" \
+        >"$build/zig/c++"
+    for tool in ar ranlib; do
+        printf '#!/bin/sh\nexec "%s" -m ziglang %s "$@"\n' "$TL_VPY" "$tool" >"$build/zig/$tool"
+    done
+    chmod +x "$build"/zig/*
+    tl_say "musl x86_64: the module with zig $("$TL_VPY" -m ziglang version) c++ -target x86_64-linux-musl (log: $log)"
+    : >"$log"
+    tl_logged "musl x86_64" "$log" env PATH="$TL_VENV/bin:$PATH" cmake -S "$TL_ROOT" -B "$build" \
+        -G Ninja -DCMAKE_CXX_COMPILER="$build/zig/c++" -DCMAKE_AR="$build/zig/ar" \
+        -DCMAKE_RANLIB="$build/zig/ranlib" -DPython_EXECUTABLE="$TL_VPY" \
+        -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    tl_logged "musl x86_64" "$log" "$TL_VENV/bin/cmake" --build "$build" --target tempoloom
+    module=$(ls "$build"/tempoloom.*.so)
+    flags=$(readelf -dW "$module" | sed -n 's/.*(FLAGS) *//p')
+    case " $flags " in
+    *" STATIC_TLS "*) tl_die "musl x86_64: the module is marked STATIC_TLS (FLAGS: $flags); musl cannot import it" ;;
+    esac
+    # The attach depth stays thread-local, reached through __tls_get_addr.
+    tls=$(readelf -rW "$module" | awk '$3 ~ /^R_X86_64_(DTPMOD64|DTPOFF64|TPOFF64)$/ {print $3}' |
+        sort -u | paste -sd ' ')
+    tl_say "musl x86_64: linked; FLAGS: ${flags:-none}, no STATIC_TLS; TLS relocations: ${tls:-none}"
+    "$TL_ROOT/scripts/linkage.sh" "$module"
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     tl_setup
     mkdir -p "$TL_WIN"
     tl_msvc_mode
     tl_macos
+    tl_musl
 fi

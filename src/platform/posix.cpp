@@ -2,7 +2,6 @@
 // counter, CLOCK_REALTIME rebased to 1601 so the epoch arithmetic matches Windows.
 #include "platform/platform.hpp"
 
-#include <execinfo.h>
 #include <unistd.h>
 #include <cerrno>
 #include <ctime>
@@ -12,6 +11,15 @@
 #include <sys/syscall.h>
 #elif defined(__APPLE__)
 #include <pthread.h>
+#endif
+
+// musl has no backtrace(): there the unwinder walks the stack and dladdr names the frames.
+#if __has_include(<execinfo.h>)
+#include <execinfo.h>
+#define TEMPOLOOM_EXECINFO 1
+#else
+#include <dlfcn.h>
+#include <unwind.h>
 #endif
 
 namespace tempoloom::platform {
@@ -121,10 +129,35 @@ std::uint64_t currentThreadId() noexcept {
 }
 
 void writeStackTrace(std::FILE* stream) noexcept {
+#if defined(TEMPOLOOM_EXECINFO)
     void* frames[64];
     const int count = backtrace(frames, 64);
     std::fflush(stream);
     backtrace_symbols_fd(frames, count, fileno(stream));
+#else
+    struct Walk {
+        std::FILE* stream;
+        int frames;
+    } walk{stream, 0};
+    const auto writeFrame = [](_Unwind_Context* context, void* state) -> _Unwind_Reason_Code {
+        Walk& progress = *static_cast<Walk*>(state);
+        void* const address = reinterpret_cast<void*>(_Unwind_GetIP(context));
+        if (address == nullptr) {
+            return _URC_END_OF_STACK;
+        }
+        Dl_info info{};
+        if (dladdr(address, &info) != 0 && info.dli_fname != nullptr) {
+            const char* symbol = info.dli_sname != nullptr ? info.dli_sname : "";
+            void* const base = info.dli_sname != nullptr ? info.dli_saddr : info.dli_fbase;
+            std::fprintf(progress.stream, "%s(%s+0x%tx) [%p]\n", info.dli_fname, symbol,
+                         static_cast<char*>(address) - static_cast<char*>(base), address);
+        } else {
+            std::fprintf(progress.stream, "[%p]\n", address);
+        }
+        return ++progress.frames < 64 ? _URC_NO_REASON : _URC_END_OF_STACK;
+    };
+    _Unwind_Backtrace(writeFrame, &walk);
+#endif
 }
 
 }  // namespace tempoloom::platform

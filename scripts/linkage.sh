@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The dynamic linkage of the extension module in a Linux wheel, or of a module file: prints
+# the libraries it needs and what it exports, and fails unless it exports PyInit_tempoloom
+# alone and needs none of the libraries named by --forbid (a name prefix, e.g. libstdc++).
+# Needs readelf (binutils) and python3. Used by the test command and the wheel workflow.
+#   scripts/linkage.sh [--forbid PREFIX]... WHEEL_OR_MODULE...
+set -euo pipefail
+
+forbidden=()
+while [ $# -gt 0 ]; do
+    case $1 in
+    --forbid) forbidden+=("$2"); shift 2 ;;
+    *) break ;;
+    esac
+done
+[ $# -gt 0 ] || { echo "usage: $0 [--forbid PREFIX]... WHEEL_OR_MODULE..." >&2; exit 2; }
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+status=0
+for path in "$@"; do
+    module=$path
+    if [[ $path == *.whl ]]; then
+        module=$(python3 - "$path" "$scratch" <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as wheel:
+    names = [n for n in wheel.namelist() if n.startswith("tempoloom.") and n.endswith(".so")]
+    if len(names) != 1:
+        sys.exit(f"{sys.argv[1]}: expected one module, found {names}")
+    print(wheel.extract(names[0], sys.argv[2]))
+EOF
+        )
+    fi
+    needed=$(readelf -dW "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd ' ')
+    # Defined symbols of the dynamic table that another object can bind to.
+    exports=$(readelf --dyn-syms -W "$module" |
+        awk '$7 != "UND" && ($5 == "GLOBAL" || $5 == "WEAK" || $5 == "UNIQUE") &&
+            $6 != "HIDDEN" && $6 != "INTERNAL" {print $8}' | sort -u | paste -sd ' ')
+    echo "linkage: $(basename "$path"): needs ${needed:-nothing}; exports ${exports:-nothing}"
+    if [ "$exports" != PyInit_tempoloom ]; then
+        echo "linkage: $(basename "$path") must export PyInit_tempoloom alone" >&2
+        status=1
+    fi
+    for prefix in "${forbidden[@]}"; do
+        for library in $needed; do
+            if [[ $library == "$prefix"* ]]; then
+                echo "linkage: $(basename "$path") needs $library; it must carry it inside" >&2
+                status=1
+            fi
+        done
+    done
+done
+exit $status

@@ -1,0 +1,105 @@
+"""The gate before an upload: a folder holds exactly the release's files.
+
+That is one sdist and one wheel for each build identifier in .github/wheels.txt, all of
+the version in pyproject.toml, and nothing else; CHANGELOG.md has an entry for the version.
+With --tag, the tag names that version and the entry is dated. With --runner PLATFORM ARCH
+only that line of the list is expected (a single machine's build). Exits non-zero, saying
+why, on any difference.
+
+    python scripts/release_check.py DIST [--tag vX.Y.Z] [--runner PLATFORM ARCH]
+"""
+
+import argparse
+import re
+import sys
+import tomllib
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def expected_identifiers(runner):
+    identifiers = []
+    for line in (ROOT / ".github" / "wheels.txt").read_text(encoding="utf-8").splitlines():
+        fields = line.split("#", 1)[0].split()
+        if fields and (runner is None or fields[:2] == runner):
+            identifiers += fields[2:]
+    return identifiers
+
+
+def builds(identifier, interpreter, abi, platforms):
+    """Whether a wheel of these tags is what the build identifier builds."""
+    python, platform = identifier.split("-", 1)
+    if (interpreter, abi) != (python.removesuffix("t"), python):
+        return False
+    family, _, arch = platform.partition("_")
+    if family in ("manylinux", "musllinux", "macosx"):
+        # The versioned tag the repair or the deployment target gives, e.g. manylinux_2_28.
+        pattern = re.compile(rf"{family}_\d+_\d+_{re.escape(arch)}")
+    else:
+        pattern = re.compile(re.escape(platform))
+    return any(pattern.fullmatch(tag) for tag in platforms.split("."))
+
+
+def check(dist, version, identifiers):
+    problems = []
+    files = sorted(path.name for path in dist.iterdir())
+    sdist = f"tempoloom-{version}.tar.gz"
+    if sdist not in files:
+        problems.append(f"no sdist {sdist}")
+    wheels = [name for name in files if name.endswith(".whl")]
+    others = [name for name in files if name != sdist and name not in wheels]
+    if others:
+        problems.append(f"not part of a release: {' '.join(others)}")
+    matched = {identifier: [] for identifier in identifiers}
+    for wheel in wheels:
+        parts = wheel.removesuffix(".whl").split("-")
+        if len(parts) != 5 or parts[:2] != ["tempoloom", version]:
+            problems.append(f"{wheel}: not a tempoloom {version} wheel")
+            continue
+        interpreter, abi, platforms = parts[2:]
+        owners = [i for i in identifiers if builds(i, interpreter, abi, platforms)]
+        if len(owners) != 1:
+            problems.append(f"{wheel}: matches {len(owners)} build identifiers, not one")
+        for identifier in owners:
+            matched[identifier].append(wheel)
+    for identifier, found in matched.items():
+        if len(found) != 1:
+            problems.append(f"{identifier}: {len(found)} wheels ({' '.join(found) or 'none'})")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("dist", type=Path)
+    parser.add_argument("--tag", help="the release's git tag, vX.Y.Z")
+    parser.add_argument("--runner", nargs=2, metavar=("PLATFORM", "ARCH"))
+    args = parser.parse_args()
+    with open(ROOT / "pyproject.toml", "rb") as file:
+        version = tomllib.load(file)["project"]["version"]
+    problems = []
+    if args.tag is not None and args.tag != f"v{version}":
+        problems.append(f"tag {args.tag} does not name version {version} (expected v{version})")
+    changelog = (ROOT / "CHANGELOG.md").read_text(encoding="utf-8")
+    heading = re.search(rf"^## \[{re.escape(version)}\] - (.+)$", changelog, flags=re.M)
+    if heading is None:
+        problems.append(f"CHANGELOG.md has no entry '## [{version}] - ...'")
+    elif args.tag is not None and not re.fullmatch(r"\d{4}-\d{2}-\d{2}", heading[1].strip()):
+        problems.append(f"CHANGELOG.md: {version} is dated '{heading[1]}', not YYYY-MM-DD")
+    identifiers = expected_identifiers(args.runner)
+    if not identifiers:
+        problems.append("no build identifiers expected: check .github/wheels.txt and --runner")
+    problems += check(args.dist, version, identifiers)
+    if problems:
+        for problem in problems:
+            print(f"release check: {problem}", file=sys.stderr)
+        return 1
+    print(f"release check: tempoloom {version}"
+          + (f", tag {args.tag}" if args.tag else "")
+          + f": the sdist and {len(identifiers)} wheels, one for each of"
+          + f" {' '.join(identifiers)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
