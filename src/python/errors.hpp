@@ -79,4 +79,7 @@ inline std::unexpected<PendingError> failFromInterpreter() {
 // create it is an internal fault.
 PyObject* panicExceptionType();
 
+// Drops the PanicException type unreleased, once the interpreter has finalized.
+void forgetPanicExceptionType() noexcept;
+
 }  // namespace tempoloom
