@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the whole benchmark suite (about a minute): precision and CPU of sleeps and of fixed-rate
-# loops, sleeps beside busy threads, clock reads, threads, size. Arguments go to bench/run.py
-# (--json FILE, --svg FILE, --quick).
+# Runs the whole benchmark suite (about a minute and a half once set up, a minute and a quarter
+# of it the benchmark itself): precision and CPU of sleeps and of fixed-rate loops, sleeps
+# beside busy threads, clock reads, threads, size. Arguments go to bench/run.py (--json FILE,
+# --svg FILE, --quick).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 tl_setup

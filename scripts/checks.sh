@@ -155,6 +155,48 @@ tl_parallel_tests() {
         --parallel-threads=4 --timeout=120)
 }
 
+# An application embedding the interpreter of an environment (tests/embed/embed.c), built
+# against it and run: three rounds of starting the interpreter, using the module and
+# finalizing it. Arguments: a name, the environment's interpreter, the folder to import
+# the module from (empty: the environment's site-packages), compiler flags (a
+# sanitizer's), then a command prefix to run the program with (env VAR=... for one).
+tl_embed_test() {
+    local name=$1 python=$2 modules=$3 cflags=$4 dir=$TL_ROOT/build/embed
+    local log=$TL_CACHE/logs/embed-$name.log config
+    shift 4
+    # What python3-config --embed gives, and the export of the interpreter's symbols to
+    # the module that the interpreter's own executable is linked with.
+    mapfile -t config < <("$python" - <<'PY'
+import os, sys, sysconfig
+v = sysconfig.get_config_var
+library = "python" + v("LDVERSION")
+folders = [v("LIBDIR"), v("LIBPL")]
+files = [os.path.join(f, f"lib{library}{ext}") for f in folders for ext in (".so", ".a")]
+if not any(map(os.path.exists, files)):
+    sys.exit(f"no lib{library} in {' or '.join(folders)}")
+ldflags = [f"-L{f}" for f in folders] + [f"-l{library}"]
+ldflags += f"{v('LIBS')} {v('SYSLIBS')} {v('LINKFORSHARED')}".split()
+if v("Py_ENABLE_SHARED"):
+    ldflags.append(f"-Wl,-rpath,{v('LIBDIR')}")
+print(sys.base_prefix)
+print(sysconfig.get_path("platlib"))
+print(f"-I{sysconfig.get_path('include')}")
+print(" ".join(ldflags))
+PY
+    )
+    [ ${#config[@]} -eq 4 ] || tl_die "stage 'embedding ($name)' failed: cannot tell how to link $python"
+    tl_say "embedding ($name): building tests/embed/embed.c against $python"
+    : >"$log"
+    mkdir -p "$dir"
+    # shellcheck disable=SC2086 # the flags are lists of words
+    tl_logged "embedding ($name)" "$log" gcc -std=c11 -Wall -Wextra -Werror -O1 -g $cflags \
+        "${config[2]}" "$TL_ROOT/tests/embed/embed.c" -o "$dir/$name" ${config[3]}
+    tl_say "embedding ($name): three rounds of starting the interpreter, using tempoloom, finalizing"
+    tl_logged "embedding ($name)" "$log" "$@" env PYTHONHOME="${config[0]}" \
+        PYTHONPATH="${modules:-${config[1]}}" PYTHONNOUSERSITE=1 "$dir/$name"
+    tl_say "embedding ($name): $(grep -c '^embed: round [0-9] passed$' "$log") rounds passed"
+}
+
 # The stubs against the installed module, and a strict type check of code using them.
 tl_typing() {
     local venv=$TL_TEST_VENV log=$TL_CACHE/logs/typing.log
@@ -189,6 +231,7 @@ tl_gil_tests() {
     tl_say "GIL interpreter: running the python tests"
     (cd "$TL_ROOT/tests/python" &&
         "$TL_ROOT/build/gil-test-venv/bin/python" -m pytest -p no:cacheprovider -q "$@")
+    tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
 }
 
 # The resumed-fault test against each C++ runtime configuration the build can choose: both

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Runs the checks under sanitizers:
 # - AddressSanitizer and UndefinedBehaviorSanitizer: the C++ unit tests and the extension
-#   built instrumented, the whole pytest suite run with the runtime preloaded;
+#   built instrumented, the whole pytest suite and the embedding application
+#   (tests/embed/embed.c) run with the runtime preloaded;
 # - ThreadSanitizer: a free-threaded CPython built with --with-thread-sanitizer (cached like
 #   the first), the extension built with -fsanitize=thread, the threaded tests run under it.
 # Any report from the module's code fails the run. Arguments: "asan", "tsan" or both (default).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+source "$TL_ROOT/scripts/checks.sh"
 
 # The preset of the same name, built against the given interpreter's headers.
 tl_sanitized_build() {
@@ -31,6 +33,9 @@ tl_asan() {
         TEMPOLOOM_UNDER_SANITIZER=asan LD_PRELOAD="$runtime" PYTHONPATH="$TL_ROOT/build/asan" \
             "$TL_VPY" -m pytest -p no:cacheprovider -q -x \
             -W "ignore::pytest.PytestUnraisableExceptionWarning")
+    tl_embed_test asan "$TL_VPY" "$TL_ROOT/build/asan" \
+        "-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
+        env LD_PRELOAD="$runtime" TEMPOLOOM_UNDER_SANITIZER=asan
     unset ASAN_OPTIONS UBSAN_OPTIONS
 }
 

@@ -2,15 +2,18 @@
 # Runs every check, setting up whatever is missing first:
 #   pyproject.toml, the wheel workflow and Dependabot's file against their schemas, the
 #   workflow audited by zizmor, its cibuildwheel pin, and cibuildwheel's list of wheels; C++
-#   unit tests (ctest); the sdist built, a wheel built from it and repaired to a manylinux
-#   tag, its linkage checked, installed into a fresh environment and the Python tests run
-#   against it (pytest), then again with each test on four threads at once; stubtest and
-#   mypy --strict; the Python tests again on the default (GIL) interpreter, from a wheel made
+#   unit tests (ctest) and the sleep's loop on a modelled Windows timer; the sdist built, a
+#   wheel built from it and repaired to a manylinux tag, its linkage checked, installed into
+#   a fresh environment and the Python tests run against it (pytest), then again with each
+#   test on four threads at once; an application that embeds the interpreter and starts it
+#   three times, the module in use each time; stubtest and mypy --strict; the Python tests
+#   and the embedding application again on the default (GIL) interpreter, from a wheel made
 #   the same way; the checks the publish job makes before an upload; the resumed-fault test
 #   against each C++ runtime configuration; a user's build from the sdist, which a warning
 #   must not stop; the sources compiled as MSVC and macOS read them, and the module linked
-#   for musl; the Windows x64 cross-build with its unit tests under wine; the suite under
-#   AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
+#   for musl; the Windows x64 cross-build with its unit tests under wine; the suite and the
+#   embedding application under AddressSanitizer/UBSan and the threaded tests under
+#   ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -20,6 +23,7 @@ tl_packaging_checks
 tl_unit_tests
 tl_python_tests "$@"
 tl_parallel_tests
+tl_embed_test free-threaded "$TL_TEST_VENV/bin/python" "" ""
 tl_typing
 if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
     tl_say "quick mode: GIL interpreter, Windows and sanitizers skipped"

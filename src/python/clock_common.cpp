@@ -1,5 +1,5 @@
-// Building the clock classes' type objects once per process; making and releasing clock
-// objects.
+// Building the clock classes' type objects once per interpreter life; making and releasing
+// clock objects.
 #include "python/clock_common.hpp"
 
 #include <memory>
@@ -90,7 +90,7 @@ Fallible<PyTypeObject*> TypeObjectCache::build() {
     auto* candidate = reinterpret_cast<PyTypeObject*>(made.get());
     if (type_.compare_exchange_strong(stored, candidate, std::memory_order_acq_rel,
                                       std::memory_order_acquire)) {
-        static_cast<void>(made.release());  // kept for the life of the process
+        static_cast<void>(made.release());  // kept until the interpreter finalizes
         return candidate;
     }
     return stored;

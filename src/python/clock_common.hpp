@@ -84,7 +84,7 @@ extern const ClassDefinition clockDefinition;
 
 const ClassDefinition& classDefinition(ClockClass cls) noexcept;
 
-// Each class's type object, built on first need and kept for the life of the process,
+// Each class's type object, built on first need and kept while the interpreter lives,
 // whatever module objects come and go.
 class TypeObjectCache {
 public:
@@ -100,6 +100,10 @@ public:
         }
         return requireSlow();
     }
+
+    // Drops the type object unreleased, once the interpreter that owned it has finalized;
+    // the next get builds a new one.
+    void forget() noexcept { type_.store(nullptr, std::memory_order_release); }
 
     explicit constexpr TypeObjectCache(ClockClass cls) noexcept : class_(cls) {}
 

@@ -177,9 +177,14 @@ PyObject* panicExceptionType() {
     if (!made) {
         raiseFault("Failed to initialize new exception type. " + describePendingException());
     }
-    PyObject* type = made.release();  // kept for the life of the process
+    PyObject* type = made.release();  // kept until the interpreter finalizes
     panicType.store(type, std::memory_order_release);
     return type;
+}
+
+void forgetPanicExceptionType() noexcept {
+    // Not under the lock: a daemon thread may have been stopped for good holding it.
+    panicType.store(nullptr, std::memory_order_release);
 }
 
 }  // namespace tempoloom

@@ -75,8 +75,11 @@ inline std::unexpected<PendingError> failFromInterpreter() {
     return failWith(PendingError::fetchOrSystemError());
 }
 
-// The process-wide PanicException type (borrowed), created on first need. A failure to
-// create it is an internal fault.
+// The PanicException type (borrowed), created on first need and shared by every module
+// object until the interpreter finalizes. A failure to create it is an internal fault.
 PyObject* panicExceptionType();
+
+// Drops the PanicException type unreleased, once the interpreter has finalized.
+void forgetPanicExceptionType() noexcept;
 
 }  // namespace tempoloom

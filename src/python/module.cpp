@@ -3,6 +3,9 @@
 #include "core/sleep.hpp"
 #include "python/clock_common.hpp"
 
+#include <atomic>
+#include <mutex>
+
 namespace tempoloom {
 namespace {
 
@@ -94,12 +97,57 @@ Fallible<void> addClass(PyObject* module, ClockClass cls) {
     return addToModule(module, name.get(), reinterpret_cast<PyObject*>(*type));
 }
 
+// The type objects, the PanicException type and the deferred releases outlive every module
+// object, but not the interpreter: an application that embeds it may finalize it and start
+// it again, and they would then point into the freed one. They are dropped when it
+// finalizes and made again by the next import.
+std::atomic<bool> forgetRegistered{false};
+std::mutex forgetRegistration;
+
+// Runs after the interpreter has finalized, when no API may be called: it only drops
+// pointers, and arms the next import to register it again.
+void forgetInterpreterObjects() noexcept {
+    TypeObjectCache::of(ClockClass::clock).forget();
+    TypeObjectCache::of(ClockClass::monotonicClock).forget();
+    forgetPanicExceptionType();
+    forgetDeferredReleases();
+    forgetRegistered.store(false, std::memory_order_release);
+}
+
+// Once per interpreter life, not per import: the interpreter has room for 32 such
+// callbacks. Without one the import fails rather than leave the pointers to dangle.
+Fallible<void> forgetAtFinalization() {
+    if (forgetRegistered.load(std::memory_order_acquire)) {
+        return {};
+    }
+    std::unique_lock<std::mutex> lock;
+    {
+        // Waits for a registration in progress detached, so it never stalls the interpreter.
+        DetachGuard detached;
+        lock = std::unique_lock(forgetRegistration);
+    }
+    if (forgetRegistered.load(std::memory_order_acquire)) {
+        return {};
+    }
+    if (Py_AtExit(forgetInterpreterObjects) != 0) {
+        return failWith(PendingError::withMessage(
+            PyExc_RuntimeError,
+            "tempoloom cannot register its clean-up for interpreter finalization: the "
+            "interpreter's 32 places for such callbacks are taken"));
+    }
+    forgetRegistered.store(true, std::memory_order_release);
+    return {};
+}
+
 Fallible<void> execModule(PyObject* module) {
     if (module == nullptr) {
         return failFromInterpreter();
     }
     if (!PyModule_Check(module)) {
         return failWith(PendingError::typeMismatch(module, &PyModule_Type));
+    }
+    if (auto registered = forgetAtFinalization(); !registered) {
+        return registered;
     }
     for (PyMethodDef* definition : {&sleepersDefinition, &sleepDefinition}) {
         OwnedRef moduleName = OwnedRef::steal(PyModule_GetNameObject(module));
@@ -129,8 +177,8 @@ int execEntry(PyObject* module) noexcept {
 PyModuleDef_Slot moduleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(execEntry)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    // The type objects are process-wide and belong to the interpreter that made them: a
-    // subinterpreter that used them would crash when it ends.
+    // The type objects are shared by every module object and belong to the main
+    // interpreter: a subinterpreter that used them would crash when it ends.
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };

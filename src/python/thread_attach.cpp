@@ -51,6 +51,13 @@ void drainDeferredReleases() noexcept {
     }
 }
 
+void forgetDeferredReleases() noexcept {
+    DeferredList& list = deferredList();
+    std::lock_guard guard(list.lock);
+    list.objects.clear();
+    deferredCount.store(0, std::memory_order_release);
+}
+
 DetachGuard::DetachGuard() noexcept : savedDepth_(attachDepth()) {
     attachDepth() = 0;
     threadState_ = PyEval_SaveThread();

@@ -18,6 +18,9 @@ void deferRelease(PyObject* object) noexcept;
 // Releases every queued reference; the caller is attached.
 void drainDeferredReleases() noexcept;
 
+// Drops every queued reference unreleased, once the interpreter has finalized.
+void forgetDeferredReleases() noexcept;
+
 // Detaches the calling thread from the interpreter for a blocking stretch and attaches it
 // again on every way out, internal faults included.
 class DetachGuard {

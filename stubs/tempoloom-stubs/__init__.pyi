@@ -41,7 +41,11 @@ class MonotonicClock:
 
     @property
     def _epochTimeAtLastReset(self) -> float:
-        """Unix time of the zero point, in 100-ns steps (read-only); reads no clock."""
+        """Unix time at construction or the last `reset` (read-only); reads no clock.
+
+        After `reset(newT)` it is the time of the reset, not of the zero point `newT` later;
+        `add` and `addTime` move it with the zero point. The wall clock is read in 100-ns
+        units, but a float near today's dates holds it only to about 0.24 µs."""
 
 class Clock(MonotonicClock):
     """A `MonotonicClock` whose zero point can be reset and shifted.
@@ -54,7 +58,8 @@ class Clock(MonotonicClock):
     def reset(self, newT: SupportsFloat | SupportsIndex = 0) -> None:
         """Set the zero point to now plus `newT`, so `getTime()` reads about `-newT`.
 
-        Reads the counter and the wall clock once."""
+        `_epochTimeAtLastReset` becomes the Unix time now, the reset's and not the zero
+        point's. Reads the counter and the wall clock once."""
 
     def addTime(self, t: SupportsFloat | SupportsIndex) -> None:
         """Move the zero point back by `t` seconds: `getTime()` reads `t` more. Reads no clock."""

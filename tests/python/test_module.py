@@ -102,16 +102,30 @@ def test_types_are_mutable_and_subclassable():
 
 @pytest.mark.thread_unsafe(reason="swaps the module in sys.modules")
 def test_reimport_reuses_type_objects():
-    first = sys.modules.pop("tempoloom")
+    first = sys.modules["tempoloom"]
+    clocks = [MonotonicClock(), Clock()]
     try:
-        second = importlib.import_module("tempoloom")
-        assert second is not first
-        assert second.MonotonicClock is first.MonotonicClock
-        assert second.Clock is first.Clock
-        assert second.sleep is not first.sleep
-        assert second.sleepers is not first.sleepers
-        assert second.__all__ == first.__all__
-        assert second.__all__ is not first.__all__
+        # More imports than the interpreter has room for finalization callbacks (32): the
+        # module registers its own once per interpreter, not once per import.
+        for _ in range(40):
+            del sys.modules["tempoloom"]
+            second = importlib.import_module("tempoloom")
+            assert second is not first
+            assert second.MonotonicClock is first.MonotonicClock
+            assert second.Clock is first.Clock
+            assert second.sleep is not first.sleep
+            assert second.sleepers is not first.sleepers
+            assert second.__all__ == first.__all__
+            assert second.__all__ is not first.__all__
+            clocks.append(second.Clock())
+        # Instances from before and between the imports are the new module's, and its
+        # methods take them.
+        for clock in clocks:
+            assert isinstance(clock, second.MonotonicClock)
+            assert second.MonotonicClock.getTime(clock) >= 0.0
+        assert all(isinstance(clock, second.Clock) for clock in clocks[1:])
+        second.Clock.reset(clocks[1], 1.0)
+        assert clocks[1].getTime() < 0.0
     finally:
         sys.modules["tempoloom"] = first
 
