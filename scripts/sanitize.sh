@@ -35,12 +35,11 @@ tl_asan() {
 }
 
 tl_tsan() {
-    local prefix python venv=$TL_ROOT/build/tsan-venv
+    local python venv=$TL_ROOT/build/tsan-venv
     # Byte-compiling the whole library at install runs instrumented and takes long: only
     # the top level is compiled ahead; the rest compiles on first import.
-    prefix=$(TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
-        tl_build_cpython t-tsan --disable-gil --with-thread-sanitizer)
-    python=$prefix/bin/python3.14t
+    python=$(TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
+        tl_build_cpython 3.14 t-tsan --disable-gil --with-thread-sanitizer)
     tl_say "sanitizers: ThreadSanitizer interpreter $python"
     if [ ! -x "$venv/bin/python" ]; then
         tl_logged "tsan venv" "$TL_CACHE/logs/tsan.log" "$python" -m venv "$venv"
@@ -51,7 +50,7 @@ tl_tsan() {
     tl_sanitized_build tsan "$venv/bin/python"
     # The interpreter's own known races, as its sources list them; none of the module's.
     local suppressions=$TL_CACHE/tsan-suppressions.txt
-    tar -xJOf "$(tl_cpython_source | cut -d' ' -f2-)" --wildcards \
+    tar -xJOf "$(tl_cpython_source 3.14 | cut -d' ' -f2-)" --wildcards \
         '*/Tools/tsan/suppressions_free_threading.txt' >"$suppressions"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$suppressions"
     tl_say "sanitizers: unit tests under TSan"
