@@ -20,12 +20,13 @@ tl_packaging_checks() {
         "$TL_ROOT/.github/workflows/wheels.yml" 2>&1) ||
         tl_die "stage 'packaging' failed: check-jsonschema: $out"
     tl_say "packaging: check-jsonschema wheels.yml: $out"
-    # The runners' architectures are named: this machine would list its own alone.
-    tl_cibw_identifiers linux x86_64 "cp314-manylinux_x86_64 cp314t-manylinux_x86_64"
-    tl_cibw_identifiers linux aarch64 "cp314-manylinux_aarch64 cp314t-manylinux_aarch64"
-    tl_cibw_identifiers windows AMD64 "cp314-win_amd64 cp314t-win_amd64"
-    tl_cibw_identifiers windows ARM64 "cp314-win_arm64 cp314t-win_arm64"
-    tl_cibw_identifiers macos arm64 "cp314-macosx_arm64 cp314t-macosx_arm64"
+    # The runners' architectures are named: this machine would list its own alone. Each
+    # list is CPython 3.14 and 3.15, default and free-threaded (cp314, cp314t, cp315, cp315t).
+    tl_cibw_identifiers linux x86_64 "$(echo cp31{4,5}{,t}-{many,musl}linux_x86_64)"
+    tl_cibw_identifiers linux aarch64 "$(echo cp31{4,5}{,t}-{many,musl}linux_aarch64)"
+    tl_cibw_identifiers windows AMD64 "$(echo cp31{4,5}{,t}-win_amd64)"
+    tl_cibw_identifiers windows ARM64 "$(echo cp31{4,5}{,t}-win_arm64)"
+    tl_cibw_identifiers macos arm64 "$(echo cp31{4,5}{,t}-macosx_arm64)"
 }
 
 # Fails unless cibuildwheel would build exactly the expected wheels for the platform.
