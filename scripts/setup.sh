@@ -137,7 +137,8 @@ tl_cpython_source() {
 }
 
 # Builds a CPython of the series from source into the cache; the suffix names the variant,
-# which further configure flags select. Prints the interpreter's path.
+# which further configure flags select (they override the defaults). Prints the
+# interpreter's path.
 tl_build_cpython() {
     local series=$1 suffix=$2
     shift 2
@@ -171,8 +172,8 @@ tl_build_cpython() {
     # package, larger than the rest of the library, is neither installed nor byte-compiled.
     (
         cd "$src"
-        tl_logged "interpreter: configure" "$log" ./configure "$@" --disable-test-modules \
-            --with-ensurepip=install --prefix="$prefix"
+        tl_logged "interpreter: configure" "$log" ./configure --disable-test-modules \
+            --with-ensurepip=install "$@" --prefix="$prefix"
         tl_logged "interpreter: make" "$log" make -j"$(nproc)"
         tl_logged "interpreter: make install" "$log" make install ${TL_CPYTHON_INSTALL_OPTS:+"$TL_CPYTHON_INSTALL_OPTS"}
     ) >&2
