@@ -209,28 +209,37 @@ tl_typing() {
         "$venv/bin/python" -m mypy --strict uses_every_name.py)
 }
 
-# The same Python tests on the default interpreter, with the GIL.
-tl_gil_tests() {
-    local prefix python venv=$TL_ROOT/build/gil-venv wheel tag log=$TL_CACHE/logs/gil.log
-    prefix=$(tl_build_cpython "")
-    python=$prefix/bin/python3.14
-    tl_say "GIL interpreter: $python"
+# The Python tests on another interpreter built into the cache, from a wheel built from the
+# sdist with it and repaired, installed into a fresh environment. Arguments: a name for its
+# environments and logs, the series, the cache suffix and configure flags of the build.
+tl_interpreter_tests() {
+    local name=$1 series=$2 suffix=$3 python venv=$TL_ROOT/build/$1-venv wheel tag
+    local log=$TL_CACHE/logs/$1.log
+    shift 3
+    python=$(tl_build_cpython "$series" "$suffix" "$@")
+    tl_say "$name interpreter: $python"
     : >"$log"
     if [ ! -x "$venv/bin/python" ]; then
-        tl_logged "GIL interpreter" "$log" "$python" -m venv "$venv"
+        tl_logged "$name interpreter" "$log" "$python" -m venv "$venv"
     fi
-    tl_logged "GIL interpreter" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
+    tl_logged "$name interpreter" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
         install -q --group "$(tl_group build)"
     [ -n "${TL_SDIST:-}" ] || tl_sdist
-    tl_say "GIL interpreter: building the wheel from the sdist, repairing it (auditwheel)"
-    wheel=$(tl_wheel_from_sdist "$venv/bin/python" gil --no-build-isolation)
+    tl_say "$name interpreter: building the wheel from the sdist, repairing it (auditwheel)"
+    wheel=$(tl_wheel_from_sdist "$venv/bin/python" "$name" --no-build-isolation)
     tag=$(tl_wheel_tag "$wheel")
-    tl_say "GIL interpreter: $(basename "$wheel"): auditwheel show: $tag"
+    tl_say "$name interpreter: $(basename "$wheel"): auditwheel show: $tag"
     "$TL_ROOT/scripts/linkage.sh" --forbid libstdc++ "$wheel"
-    tl_fresh_test_venv "$python" "$TL_ROOT/build/gil-test-venv" "$wheel"
-    tl_say "GIL interpreter: running the python tests"
+    tl_fresh_test_venv "$python" "$TL_ROOT/build/$name-test-venv" "$wheel"
+    tl_say "$name interpreter: running the python tests"
     (cd "$TL_ROOT/tests/python" &&
-        "$TL_ROOT/build/gil-test-venv/bin/python" -m pytest -p no:cacheprovider -q "$@")
+        "$TL_ROOT/build/$name-test-venv/bin/python" -m pytest -p no:cacheprovider -q)
+}
+
+# The same Python tests on the default interpreter, with the GIL, and the embedding
+# application against it.
+tl_gil_tests() {
+    tl_interpreter_tests gil 3.14 ""
     tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
 }
 
@@ -272,17 +281,18 @@ tl_runtime_configurations() {
 }
 
 # What the publish job checks before an upload, on this machine's files: the sdist and the
-# free-threaded and GIL wheels are exactly the release's files for Linux x86_64, of the
-# project's version; twine accepts them; the sdist holds what git tracks, junk left in the
-# work tree kept out.
+# wheels built here (free-threaded and GIL 3.14, free-threaded 3.15) are release files for
+# Linux x86_64, of the project's version; twine accepts them; the sdist holds what git
+# tracks, junk left in the work tree kept out.
 tl_release_checks() {
     local dist=$TL_ROOT/build/dist/release log=$TL_CACHE/logs/release.log
     rm -rf "$dist"
     mkdir -p "$dist"
-    cp "$TL_SDIST" "$TL_ROOT"/build/dist/free-threaded/tempoloom-*.whl \
-        "$TL_ROOT"/build/dist/gil/tempoloom-*.whl "$dist"
+    cp "$TL_SDIST" "$TL_ROOT"/build/dist/{free-threaded,gil,free-threaded-3.15}/tempoloom-*.whl \
+        "$dist"
     tl_say "release checks: the files of the project's version for Linux x86_64"
-    "$TL_VPY" "$TL_ROOT/scripts/release_check.py" "$dist" --runner linux x86_64
+    "$TL_VPY" "$TL_ROOT/scripts/release_check.py" "$dist" --runner linux x86_64 \
+        --expect cp314-manylinux_x86_64 cp314t-manylinux_x86_64 cp315t-manylinux_x86_64
     : >"$log"
     tl_logged "twine check" "$log" env NO_COLOR=1 COLUMNS=200 "$TL_VENV/bin/twine" check \
         --strict "$dist"/*
@@ -290,4 +300,21 @@ tl_release_checks() {
     tl_logged "check-sdist" "$log" env -C "$TL_ROOT" "$TL_VENV/bin/check-sdist" --no-isolation \
         --inject-junk
     tl_say "release checks: check-sdist --inject-junk: $(tail -n 1 "$log")"
+}
+
+# The same Python tests on a free-threaded CPython 3.15. Its headers define feature macros
+# (_POSIX_C_SOURCE, _XOPEN_SOURCE) that a standard header included first would define
+# differently; FindPython's -isystem hides the warning, so the Python layer is compiled
+# once more against them with a plain -I, warnings as errors.
+tl_free_threaded_315_tests() {
+    local python include files
+    python=$(tl_build_cpython 3.15 t --disable-gil)
+    tl_is_free_threaded "$python" 3.15 || tl_die "$python is not a free-threaded CPython 3.15"
+    include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
+    files=("$TL_ROOT"/src/python/*.cpp)
+    tl_say "free-threaded 3.15: ${#files[@]} files of src/python against -I$include"
+    c++ -std=c++23 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$TL_ROOT/src" \
+        -I"$include" "${files[@]}" ||
+        tl_die "stage 'free-threaded 3.15' failed: src/python compiled with -I$include"
+    tl_interpreter_tests free-threaded-3.15 3.15 t --disable-gil
 }

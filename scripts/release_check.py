@@ -3,10 +3,12 @@
 That is one sdist and one wheel for each build identifier in .github/wheels.txt, all of
 the version in pyproject.toml, and nothing else; CHANGELOG.md has an entry for the version.
 With --tag, the tag names that version and the entry is dated. With --runner PLATFORM ARCH
-only that line of the list is expected (a single machine's build). Exits non-zero, saying
-why, on any difference.
+only that line of the list is expected (a single machine's build), and with --expect only
+the identifiers named, each of which must be on that line (the wheels one machine built of
+its runner's). Exits non-zero, saying why, on any difference.
 
-    python scripts/release_check.py DIST [--tag vX.Y.Z] [--runner PLATFORM ARCH]
+    python scripts/release_check.py DIST [--tag vX.Y.Z] [--runner PLATFORM ARCH
+                                          [--expect IDENTIFIER ...]]
 """
 
 import argparse
@@ -74,6 +76,7 @@ def main():
     parser.add_argument("dist", type=Path)
     parser.add_argument("--tag", help="the release's git tag, vX.Y.Z")
     parser.add_argument("--runner", nargs=2, metavar=("PLATFORM", "ARCH"))
+    parser.add_argument("--expect", nargs="+", metavar="IDENTIFIER")
     args = parser.parse_args()
     with open(ROOT / "pyproject.toml", "rb") as file:
         version = tomllib.load(file)["project"]["version"]
@@ -87,6 +90,11 @@ def main():
     elif args.tag is not None and not re.fullmatch(r"\d{4}-\d{2}-\d{2}", heading[1].strip()):
         problems.append(f"CHANGELOG.md: {version} is dated '{heading[1]}', not YYYY-MM-DD")
     identifiers = expected_identifiers(args.runner)
+    if args.expect:
+        unlisted = [i for i in args.expect if i not in identifiers]
+        if unlisted:
+            problems.append(f"not in .github/wheels.txt for this runner: {' '.join(unlisted)}")
+        identifiers = args.expect
     if not identifiers:
         problems.append("no build identifiers expected: check .github/wheels.txt and --runner")
     problems += check(args.dist, version, identifiers)

@@ -40,23 +40,26 @@ tl_asan() {
 }
 
 tl_tsan() {
-    local prefix python venv=$TL_ROOT/build/tsan-venv
-    # Byte-compiling the whole library at install runs instrumented and takes long: only
-    # the top level is compiled ahead; the rest compiles on first import.
-    prefix=$(TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
-        tl_build_cpython t-tsan --disable-gil --with-thread-sanitizer)
-    python=$prefix/bin/python3.14t
+    local python venv=$TL_ROOT/build/tsan-venv site
+    # Everything this interpreter runs, runs instrumented. Byte-compiling the whole library
+    # at install takes long: only the top level is compiled ahead; the rest compiles on
+    # first import. pip takes minutes to install itself and more to install pytest: the
+    # interpreter and its environment get no pip, and the project environment's pip puts
+    # pytest (pure Python) into that environment.
+    python=$(TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
+        tl_build_cpython 3.14 t-tsan --disable-gil --with-thread-sanitizer --without-ensurepip)
     tl_say "sanitizers: ThreadSanitizer interpreter $python"
     if [ ! -x "$venv/bin/python" ]; then
-        tl_logged "tsan venv" "$TL_CACHE/logs/tsan.log" "$python" -m venv "$venv"
+        tl_logged "tsan venv" "$TL_CACHE/logs/tsan-venv.log" "$python" -m venv --without-pip "$venv"
     fi
+    site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
     tl_logged "tsan venv" "$TL_CACHE/logs/tsan-pip.log" \
-        "$venv/bin/python" -m pip --disable-pip-version-check install -q pytest
+        tl_pip install -q --upgrade --target "$site" pytest
     tl_say "sanitizers: building with ThreadSanitizer"
     tl_sanitized_build tsan "$venv/bin/python"
     # The interpreter's own known races, as its sources list them; none of the module's.
     local suppressions=$TL_CACHE/tsan-suppressions.txt
-    tar -xJOf "$(tl_cpython_source | cut -d' ' -f2-)" --wildcards \
+    tar -xJOf "$(tl_cpython_source 3.14 | cut -d' ' -f2-)" --wildcards \
         '*/Tools/tsan/suppressions_free_threading.txt' >"$suppressions"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$suppressions"
     tl_say "sanitizers: unit tests under TSan"

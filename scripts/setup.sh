@@ -4,21 +4,25 @@
 # virtual environment, the module itself and the test dependencies.
 #
 # Sourced by the other scripts (they call tl_setup); run directly it just sets up.
-# Knobs: TEMPOLOOM_PYTHON (an interpreter to use), TEMPOLOOM_CPYTHON_TARBALL (CPython
-# source tarball to build from), TEMPOLOOM_CACHE (where interpreters are cached),
-# TEMPOLOOM_VENV (the virtual environment).
+# Knobs: TEMPOLOOM_PYTHON (an interpreter to use), TEMPOLOOM_CPYTHON_TARBALL and
+# TEMPOLOOM_CPYTHON315_TARBALL (CPython 3.14 and 3.15 source tarballs to build from),
+# TEMPOLOOM_CACHE (where interpreters are cached), TEMPOLOOM_VENV (the virtual environment).
 set -euo pipefail
 
 TL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TL_CACHE=${TEMPOLOOM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tempoloom}
 TL_VENV=${TEMPOLOOM_VENV:-$TL_ROOT/.venv}
 
-# Versions Debian serves as source tarballs, newest first, with their sha256.
-TL_CPYTHON_VERSIONS=(3.14.7 3.14.6)
+# Releases Debian serves as source tarballs (its version numbers), newest first in each
+# series, with their sha256; and the variable that names a tarball of the series instead.
+declare -A TL_CPYTHON_RELEASES=([3.14]="3.14.7 3.14.6" [3.15]="3.15.0~rc2")
 declare -A TL_CPYTHON_SHA256=(
     [3.14.7]=3b48dac8fb59f62eaa67ac83c1eb12bda1b7a08406dd286e252c11a66be27f81
     [3.14.6]=143b1dddefaec3bd2e21e3b839b34a2b7fb9842272883c576420d605e9f30c63
+    [3.15.0~rc2]=8d93af5eaaaea5adfd41bd786a7ba3f03f2ad1ab57c6a65e0b963deab91d5ad7
 )
+declare -A TL_CPYTHON_TARBALL_KNOB=([3.14]=TEMPOLOOM_CPYTHON_TARBALL
+    [3.15]=TEMPOLOOM_CPYTHON315_TARBALL)
 
 tl_say() { printf '[tempoloom] %s\n' "$*"; }
 tl_die() {
@@ -70,11 +74,12 @@ tl_system_packages() {
     tl_apt_install "${base[@]}"
 }
 
+# Whether the interpreter is a free-threaded CPython of the series (default 3.14).
 tl_is_free_threaded() {
     "$1" -c 'import sys, sysconfig
-assert sys.version_info[:2] == (3, 14)
+assert "%d.%d" % sys.version_info[:2] == sys.argv[1]
 assert sysconfig.get_config_var("Py_GIL_DISABLED") == 1
-assert not sys._is_gil_enabled()' >/dev/null 2>&1
+assert not sys._is_gil_enabled()' "${2:-3.14}" >/dev/null 2>&1
 }
 
 # The first URI of the machine's Debian archive, as its apt configuration names it.
@@ -93,27 +98,30 @@ tl_debian_mirror() {
 
 tl_sha256() { sha256sum "$1" | awk '{print $1}'; }
 
-# Prints "VERSION PATH" of a verified source tarball, fetching one when none is given.
+# Prints "VERSION PATH" of a verified source tarball of the series (3.14 or 3.15), fetching
+# one when none is given; VERSION is Debian's (3.15.0~rc2).
 tl_cpython_source() {
-    local tarball=${TEMPOLOOM_CPYTHON_TARBALL:-} sum v
+    local series=$1 knob=${TL_CPYTHON_TARBALL_KNOB[$1]} tarball sum v releases
+    read -ra releases <<<"${TL_CPYTHON_RELEASES[$series]}"
+    tarball=${!knob:-}
     if [ -n "$tarball" ]; then
-        [ -f "$tarball" ] || tl_die "TEMPOLOOM_CPYTHON_TARBALL=$tarball does not exist"
+        [ -f "$tarball" ] || tl_die "$knob=$tarball does not exist"
         sum=$(tl_sha256 "$tarball")
-        for v in "${TL_CPYTHON_VERSIONS[@]}"; do
+        for v in "${releases[@]}"; do
             if [ "$sum" = "${TL_CPYTHON_SHA256[$v]}" ]; then
                 printf '%s %s\n' "$v" "$(cd "$(dirname "$tarball")" && pwd)/$(basename "$tarball")"
                 return 0
             fi
         done
-        tl_die "sha256 of $tarball is $sum, which matches no known CPython release (${TL_CPYTHON_VERSIONS[*]})"
+        tl_die "sha256 of $tarball is $sum, which matches no known CPython $series release (${releases[*]})"
     fi
     local mirror dest
     mirror=$(tl_debian_mirror)
     mkdir -p "$TL_CACHE/downloads"
-    for v in "${TL_CPYTHON_VERSIONS[@]}"; do
-        dest=$TL_CACHE/downloads/python3.14_$v.orig.tar.xz
+    for v in "${releases[@]}"; do
+        dest=$TL_CACHE/downloads/python${series}_$v.orig.tar.xz
         if [ ! -f "$dest" ]; then
-            curl -fsSL -o "$dest.part" "$mirror/pool/main/p/python3.14/python3.14_$v.orig.tar.xz" ||
+            curl -fsSL -o "$dest.part" "$mirror/pool/main/p/python$series/python${series}_$v.orig.tar.xz" ||
                 { rm -f "$dest.part"; continue; }
             mv "$dest.part" "$dest"
         fi
@@ -125,28 +133,31 @@ tl_cpython_source() {
         printf '%s %s\n' "$v" "$dest"
         return 0
     done
-    tl_die "could not download CPython source (${TL_CPYTHON_VERSIONS[*]}) from the Debian mirror"
+    tl_die "could not download CPython source (${releases[*]}) from the Debian mirror"
 }
 
-# Builds a CPython from source into the cache; extra configure flags select the variant.
-# Prints the interpreter's path.
+# Builds a CPython of the series from source into the cache; the suffix names the variant,
+# which further configure flags select (they override the defaults). Prints the
+# interpreter's path.
 tl_build_cpython() {
-    local suffix=$1
-    shift
-    local src version tarball prefix
+    local series=$1 suffix=$2
+    shift 2
+    local src version release tarball prefix exe=python$series
+    case " $* " in *" --disable-gil "*) exe+=t ;; esac
     # Checkouts share the cache: one builds an interpreter while the others wait for it.
     mkdir -p "$TL_CACHE"
-    exec {TL_BUILD_LOCK}>"$TL_CACHE/cpython$suffix.lock"
+    exec {TL_BUILD_LOCK}>"$TL_CACHE/cpython-$series$suffix.lock"
     flock "$TL_BUILD_LOCK"
-    for version in "${TL_CPYTHON_VERSIONS[@]}"; do
-        prefix=$TL_CACHE/cpython-$version$suffix
+    for release in ${TL_CPYTHON_RELEASES[$series]}; do
+        prefix=$TL_CACHE/cpython-${release/\~/}$suffix
         if [ -f "$prefix/.complete" ]; then
             exec {TL_BUILD_LOCK}>&-
-            printf '%s\n' "$prefix"
+            printf '%s\n' "$prefix/bin/$exe"
             return 0
         fi
     done
-    read -r version tarball < <(tl_cpython_source) || exit 1
+    read -r release tarball < <(tl_cpython_source "$series") || exit 1
+    version=${release/\~/}
     prefix=$TL_CACHE/cpython-$version$suffix
     tl_apt_install libssl-dev libffi-dev zlib1g-dev libbz2-dev liblzma-dev libsqlite3-dev \
         libreadline-dev uuid-dev >&2
@@ -157,21 +168,24 @@ tl_build_cpython() {
     rm -rf "$src" "$prefix"
     mkdir -p "$src"
     tl_logged "interpreter: unpack" "$log" tar -xJf "$tarball" -C "$src" --strip-components=1
+    # Without CPython's own test suite: its extension modules are not built, and its
+    # package, larger than the rest of the library, is neither installed nor byte-compiled.
     (
         cd "$src"
-        tl_logged "interpreter: configure" "$log" ./configure "$@" --with-ensurepip=install --prefix="$prefix"
+        tl_logged "interpreter: configure" "$log" ./configure --disable-test-modules \
+            --with-ensurepip=install "$@" --prefix="$prefix"
         tl_logged "interpreter: make" "$log" make -j"$(nproc)"
         tl_logged "interpreter: make install" "$log" make install ${TL_CPYTHON_INSTALL_OPTS:+"$TL_CPYTHON_INSTALL_OPTS"}
     ) >&2
     rm -rf "$src"
     touch "$prefix/.complete"
     exec {TL_BUILD_LOCK}>&-
-    printf '%s\n' "$prefix"
+    printf '%s\n' "$prefix/bin/$exe"
 }
 
 # Sets TL_PYTHON to a free-threaded CPython 3.14.
 tl_interpreter() {
-    local candidate prefix
+    local candidate
     for candidate in "${TEMPOLOOM_PYTHON:-}" "$(command -v python3.14t || true)"; do
         [ -n "$candidate" ] || continue
         if tl_is_free_threaded "$candidate"; then
@@ -182,8 +196,7 @@ tl_interpreter() {
         [ "$candidate" = "${TEMPOLOOM_PYTHON:-}" ] &&
             tl_die "TEMPOLOOM_PYTHON=$candidate is not a free-threaded CPython 3.14"
     done
-    prefix=$(tl_build_cpython t --disable-gil)
-    TL_PYTHON=$prefix/bin/python3.14t
+    TL_PYTHON=$(tl_build_cpython 3.14 t --disable-gil)
     tl_is_free_threaded "$TL_PYTHON" || tl_die "$TL_PYTHON is not a free-threaded CPython 3.14"
     tl_say "interpreter: $TL_PYTHON (built from source, kept in the cache)"
 }

@@ -7,13 +7,13 @@
 #   a fresh environment and the Python tests run against it (pytest), then again with each
 #   test on four threads at once; an application that embeds the interpreter and starts it
 #   three times, the module in use each time; stubtest and mypy --strict; the Python tests
-#   and the embedding application again on the default (GIL) interpreter, from a wheel made
-#   the same way; the checks the publish job makes before an upload; the resumed-fault test
-#   against each C++ runtime configuration; a user's build from the sdist, which a warning
-#   must not stop; the sources compiled as MSVC and macOS read them, and the module linked
-#   for musl; the Windows x64 cross-build with its unit tests under wine; the suite and the
-#   embedding application under AddressSanitizer/UBSan and the threaded tests under
-#   ThreadSanitizer.
+#   and the embedding application again on the default (GIL) interpreter, and the Python
+#   tests on a free-threaded CPython 3.15, each from a wheel made the same way; the checks
+#   the publish job makes before an upload; the resumed-fault test against each C++ runtime
+#   configuration; a user's build from the sdist, which a warning must not stop; the
+#   sources compiled as MSVC and macOS read them, and the module linked for musl; the
+#   Windows x64 cross-build with its unit tests under wine; the suite and the embedding
+#   application under AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -30,6 +30,7 @@ if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
     exit 0
 fi
 tl_gil_tests
+tl_free_threaded_315_tests
 tl_release_checks
 tl_runtime_configurations
 tl_user_build

@@ -46,7 +46,7 @@ tl_win_build_tools() {
 # Include/ and PC/pyconfig.h of the CPython source; sets TL_WIN_PYTHON to their directory.
 tl_win_python_headers() {
     local version tarball
-    read -r version tarball < <(tl_cpython_source) || exit 1
+    read -r version tarball < <(tl_cpython_source 3.14) || exit 1
     TL_WIN_PYTHON=$TL_WIN/cpython-$version
     if [ -f "$TL_WIN_PYTHON/.complete" ] && [ "$(cat "$TL_WIN_PYTHON/.complete")" = "$tarball" ]; then
         tl_say "windows: CPython $version headers: $TL_WIN_PYTHON"

@@ -1,5 +1,7 @@
 // The argument parser, which allocates nothing unless it builds an error; the float and
 // boolean conversions, and the wrapping of their refusals.
+#include "python/interpreter.hpp"
+
 #include "python/arguments.hpp"
 
 #include <string>

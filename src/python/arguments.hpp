@@ -2,6 +2,8 @@
 // refusal; and the check of self.
 #pragma once
 
+#include "python/interpreter.hpp"
+
 #include "core/parameter_list.hpp"
 #include "python/errors.hpp"
 

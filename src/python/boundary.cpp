@@ -1,4 +1,6 @@
 // Refusing to attach where the interpreter forbids it.
+#include "python/interpreter.hpp"
+
 #include "python/boundary.hpp"
 
 namespace tempoloom {

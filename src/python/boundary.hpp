@@ -3,6 +3,8 @@
 // outcome into the interpreter's convention; nothing unwinds into the interpreter.
 #pragma once
 
+#include "python/interpreter.hpp"
+
 #include "core/internal_fault.hpp"
 #include "python/errors.hpp"
 #include "python/thread_attach.hpp"

@@ -1,6 +1,8 @@
 // Clock's Python face: construction, reset, add and addTime, and the tables that make the
 // class. Every change runs under the exclusive hold, taken before the argument is
 // converted and kept until the last field is written.
+#include "python/interpreter.hpp"
+
 #include "python/clock_common.hpp"
 
 namespace tempoloom {

@@ -1,5 +1,7 @@
 // Building the clock classes' type objects once per interpreter life; making and releasing
 // clock objects.
+#include "python/interpreter.hpp"
+
 #include "python/clock_common.hpp"
 
 #include <memory>

@@ -2,6 +2,8 @@
 // built from each class's definition, construction, and the path of their methods.
 #pragma once
 
+#include "python/interpreter.hpp"
+
 #include "core/borrow_flag.hpp"
 #include "core/clock_state.hpp"
 #include "platform/platform.hpp"

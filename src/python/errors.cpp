@@ -1,4 +1,6 @@
 // Making, setting and materializing pending errors; creating the PanicException type.
+#include "python/interpreter.hpp"
+
 #include "python/errors.hpp"
 
 #include "core/internal_fault.hpp"

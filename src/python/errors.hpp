@@ -3,6 +3,8 @@
 // Internal faults reach Python as a PanicException.
 #pragma once
 
+#include "python/interpreter.hpp"
+
 #include "python/references.hpp"
 
 #include <expected>

@@ -1,5 +1,7 @@
 // The module: its functions sleep and sleepers, its definition, its exported
 // initialisation function and its execution step.
+#include "python/interpreter.hpp"
+
 #include "core/sleep.hpp"
 #include "python/clock_common.hpp"
 

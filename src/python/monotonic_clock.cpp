@@ -1,5 +1,7 @@
 // MonotonicClock's Python face: construction, getTime, getLastResetTime, the two
 // attributes, and the tables that make the class.
+#include "python/interpreter.hpp"
+
 #include "python/clock_common.hpp"
 
 namespace tempoloom {

@@ -1,5 +1,7 @@
 // Native memory exhaustion ends the process with a message instead of unwinding. These
 // replacements stay inside the module's library: it exports nothing but its init function.
+#include "python/interpreter.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <new>

@@ -1,5 +1,7 @@
 // Releasing references with respect for detached threads; checked object creation; the
 // text of an object.
+#include "python/interpreter.hpp"
+
 #include "python/references.hpp"
 
 #include "core/internal_fault.hpp"

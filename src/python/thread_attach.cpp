@@ -1,4 +1,6 @@
 // The attach depth, the deferred release list and detaching.
+#include "python/interpreter.hpp"
+
 #include "python/thread_attach.hpp"
 
 #include <atomic>

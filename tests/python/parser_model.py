@@ -252,6 +252,84 @@ class Recipe:
         return f"Recipe({self.kind}, {', '.join(map(repr, self.fields))})"
 
 
+# --- how the interpreter words a dunder's result of the wrong type ----------------------
+
+
+def qualified_type_name(cls):
+    """A type named by module and qualified name, without builtins and __main__."""
+    module = cls.__module__
+    if isinstance(module, str) and module not in ("builtins", "__main__"):
+        return f"{module}.{cls.__qualname__}"
+    return cls.__qualname__
+
+
+CONVERSIONS = {"float": ("__float__", "a float"), "index": ("__index__", "an int"),
+               "bool": ("__bool__", "a bool")}
+
+
+def by_name(kind, obj, result):
+    """CPython 3.14 and earlier: plain type names, and each dunder worded its own way."""
+    got = type(result).__name__
+    if kind == "float":
+        return f"{type(obj).__name__}.__float__ returned non-float (type {got})"
+    if kind == "index":
+        return f"__index__ returned non-int (type {got})"
+    return f"__bool__ should return bool, returned {got}"
+
+
+def by_qualified_name(kind, obj, result):
+    """CPython 3.15: one sentence for every dunder, types qualified."""
+    dunder, expected = CONVERSIONS[kind]
+    return (f"{qualified_type_name(type(obj))}.{dunder}() must return {expected}, "
+            f"not {qualified_type_name(type(result))}")
+
+
+class Wording:
+    """The wording of each conversion, as the running interpreter shows it.
+
+    The interpreter itself (no module involved) converts one object of each kind, and the
+    wording that reproduces its message is taken; a message that none reproduces fails
+    loudly, so a new interpreter's rewording is met here and not as a mismatch everywhere.
+    """
+
+    STYLES = (by_name, by_qualified_name)
+    SUBCLASS_DEPRECATED = {
+        "float": "  The ability to return an instance of a strict subclass of float is "
+                 "deprecated, and may be removed in a future version of Python.",
+        "index": "  The ability to return an instance of a strict subclass of int is "
+                 "deprecated, and may be removed in a future version of Python.",
+    }
+
+    def __init__(self):
+        # Nested types returning a nested type: each wording names these differently.
+        int_sub, float_sub = Kinds.IntSub(1), Kinds.FloatSub(1.0)
+        probes = [
+            ("float", Kinds.Floaty(("return", lambda: int_sub), None), int_sub, reference_double),
+            ("index", Kinds.Indexy(("return", lambda: float_sub), None), float_sub,
+             reference_double),
+            ("bool", make_fake_numpy("bool_", "numpy", ("return", lambda: int_sub), None),
+             int_sub, reference_bool),
+        ]
+        self.styles = {}
+        for kind, obj, result, convert in probes:
+            outcome = convert(obj)
+            styles = [style for style in self.STYLES
+                      if outcome.error is TypeError
+                      and outcome.message == style(kind, obj, result)]
+            if not styles:
+                raise AssertionError(f"the interpreter's {kind} conversion of a "
+                                     f"{type(obj).__qualname__} returning a "
+                                     f"{type(result).__qualname__} {outcome}, worded in no "
+                                     "way the model knows")
+            self.styles[kind] = styles[0]
+
+    def refused(self, kind, obj, result):
+        return self.styles[kind](kind, obj, result)
+
+    def deprecated(self, kind, obj, result):
+        return self.refused(kind, obj, result) + "." + self.SUBCLASS_DEPRECATED[kind]
+
+
 # --- the model ---------------------------------------------------------------------------
 
 
@@ -385,29 +463,20 @@ def model_double(recipe, hold):
         return int_to_double(obj)
     if kind == "fake numpy":
         return raises(TypeError, f"must be real number, not {type(obj).__name__}")
-    type_name = type(obj).__name__
 
     def from_float(result):
         if type(result) is float:
             return Outcome(value=result)
         if isinstance(result, float):
-            return raises(DeprecationWarning,
-                          f"{type_name}.__float__ returned non-float (type "
-                          f"{type(result).__name__}).  The ability to return an instance of "
-                          "a strict subclass of float is deprecated, and may be removed in a "
-                          "future version of Python.")
-        return raises(TypeError, f"{type_name}.__float__ returned non-float (type "
-                                 f"{type(result).__name__})")
+            return raises(DeprecationWarning, WORDING.deprecated("float", obj, result))
+        return raises(TypeError, WORDING.refused("float", obj, result))
 
     def from_index(result):
         if type(result) is int:
             return int_to_double(result)
         if isinstance(result, int):
-            return raises(DeprecationWarning,
-                          f"__index__ returned non-int (type {type(result).__name__}).  The "
-                          "ability to return an instance of a strict subclass of int is "
-                          "deprecated, and may be removed in a future version of Python.")
-        return raises(TypeError, f"__index__ returned non-int (type {type(result).__name__})")
+            return raises(DeprecationWarning, WORDING.deprecated("index", obj, result))
+        return raises(TypeError, WORDING.refused("index", obj, result))
 
     if kind == "indexy":
         return behaviour_outcome(recipe, hold, from_index)
@@ -432,8 +501,7 @@ def model_bool(recipe, hold):
         def from_truth(result):
             if type(result) is bool:
                 return Outcome(value=result)
-            return raises(TypeError,
-                          f"__bool__ should return bool, returned {type(result).__name__}")
+            return raises(TypeError, WORDING.refused("bool", obj, result))
 
         return behaviour_outcome(recipe, hold, from_truth)
     if obj is None:
@@ -471,6 +539,14 @@ def reference_double(obj):
             return raises(type(error), None)
 
 
+def reference_bool(obj):
+    """The interpreter's own truth test of an object."""
+    try:
+        return Outcome(value=bool(obj))
+    except Exception as error:  # noqa: BLE001 - any refusal is an outcome
+        return raises(type(error), str(error))
+
+
 def predict(target, positional, keywords):
     """The model's outcome for a call whose argument objects have been made."""
     error, slot = model_parse(target, positional, keywords)
@@ -481,3 +557,6 @@ def predict(target, positional, keywords):
     model = model_double if target.convert == "double" else model_bool
     outcome = model(slot, target.hold)
     return outcome, slot
+
+
+WORDING = Wording()
