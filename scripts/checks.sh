@@ -209,14 +209,35 @@ tl_typing() {
         "$venv/bin/python" -m mypy --strict uses_every_name.py)
 }
 
-# The Python tests on another interpreter built into the cache, from a wheel built from the
-# sdist with it and repaired, installed into a fresh environment. Arguments: a name for its
-# environments and logs, the series, the cache suffix and configure flags of the build.
+# The interpreters the later stages test with, built into the cache; each prints its path.
+tl_gil_interpreter() { tl_build_cpython 3.14 ""; }
+tl_free_threaded_315_interpreter() { tl_build_cpython 3.15 t --disable-gil; }
+# Everything this interpreter runs, runs instrumented. Byte-compiling the whole library at
+# install takes long: only the top level is compiled ahead; the rest compiles on first
+# import. pip takes minutes to install itself under it, so it gets none.
+tl_tsan_interpreter() {
+    TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
+        tl_build_cpython 3.14 t-tsan --disable-gil --with-thread-sanitizer --without-ensurepip
+}
+
+# Builds those interpreters in the background at the lowest priority, while the first
+# stages run, which mostly wait on one core or on sleeps. A stage that needs one waits for
+# its build (tl_build_cpython's lock), or builds it itself if its turn has not come; when
+# the test command ends, a build still running ends with it.
+tl_prebuild_interpreters() {
+    local log=$TL_CACHE/logs/interpreters.log
+    tl_say "interpreters: building the GIL, free-threaded 3.15 and ThreadSanitizer ones in the background (log: $log)"
+    setsid nice -n 19 "$TL_ROOT/scripts/interpreters.sh" >"$log" 2>&1 &
+    TL_PREBUILD_PID=$!
+    trap 'kill -TERM -- "-$TL_PREBUILD_PID" 2>/dev/null || true' EXIT
+}
+
+# The Python tests on another interpreter, from a wheel built from the sdist with it and
+# repaired, installed into a fresh environment. Arguments: a name for its environments and
+# logs, and the interpreter.
 tl_interpreter_tests() {
-    local name=$1 series=$2 suffix=$3 python venv=$TL_ROOT/build/$1-venv wheel tag
+    local name=$1 python=$2 venv=$TL_ROOT/build/$1-venv wheel tag
     local log=$TL_CACHE/logs/$1.log
-    shift 3
-    python=$(tl_build_cpython "$series" "$suffix" "$@")
     tl_say "$name interpreter: $python"
     : >"$log"
     if [ ! -x "$venv/bin/python" ]; then
@@ -239,7 +260,9 @@ tl_interpreter_tests() {
 # The same Python tests on the default interpreter, with the GIL, and the embedding
 # application against it.
 tl_gil_tests() {
-    tl_interpreter_tests gil 3.14 ""
+    local python
+    python=$(tl_gil_interpreter)
+    tl_interpreter_tests gil "$python"
     tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
 }
 
@@ -308,7 +331,7 @@ tl_release_checks() {
 # once more against them with a plain -I, warnings as errors.
 tl_free_threaded_315_tests() {
     local python include files
-    python=$(tl_build_cpython 3.15 t --disable-gil)
+    python=$(tl_free_threaded_315_interpreter)
     tl_is_free_threaded "$python" 3.15 || tl_die "$python is not a free-threaded CPython 3.15"
     include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
     files=("$TL_ROOT"/src/python/*.cpp)
@@ -316,5 +339,5 @@ tl_free_threaded_315_tests() {
     c++ -std=c++23 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$TL_ROOT/src" \
         -I"$include" "${files[@]}" ||
         tl_die "stage 'free-threaded 3.15' failed: src/python compiled with -I$include"
-    tl_interpreter_tests free-threaded-3.15 3.15 t --disable-gil
+    tl_interpreter_tests free-threaded-3.15 "$python"
 }

@@ -41,13 +41,9 @@ tl_asan() {
 
 tl_tsan() {
     local python venv=$TL_ROOT/build/tsan-venv site
-    # Everything this interpreter runs, runs instrumented. Byte-compiling the whole library
-    # at install takes long: only the top level is compiled ahead; the rest compiles on
-    # first import. pip takes minutes to install itself and more to install pytest: the
-    # interpreter and its environment get no pip, and the project environment's pip puts
+    # The interpreter and its environment have no pip: the project environment's pip puts
     # pytest (pure Python) into that environment.
-    python=$(TL_CPYTHON_INSTALL_OPTS="COMPILEALL_OPTS=-j0 -r 0" \
-        tl_build_cpython 3.14 t-tsan --disable-gil --with-thread-sanitizer --without-ensurepip)
+    python=$(tl_tsan_interpreter)
     tl_say "sanitizers: ThreadSanitizer interpreter $python"
     if [ ! -x "$venv/bin/python" ]; then
         tl_logged "tsan venv" "$TL_CACHE/logs/tsan-venv.log" "$python" -m venv --without-pip "$venv"

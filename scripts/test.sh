@@ -19,6 +19,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 source "$TL_ROOT/scripts/checks.sh"
 tl_setup
+[ "${TEMPOLOOM_QUICK:-0}" = 1 ] || tl_prebuild_interpreters
 tl_packaging_checks
 tl_unit_tests
 tl_python_tests "$@"
