@@ -35,7 +35,7 @@ tl_packaging_checks() {
         tl_die "stage 'packaging' failed: check-jsonschema: $out"
     tl_say "packaging: check-jsonschema dependabot.yml: $out"
     # Its configuration, .github/zizmor.yml, says why tag pins are allowed.
-    out=$(cd "$TL_ROOT" && "$TL_VENV/bin/zizmor" --offline --no-progress . 2>&1) ||
+    out=$(cd "$TL_ROOT" && NO_COLOR=1 "$TL_VENV/bin/zizmor" --offline --no-progress . 2>&1) ||
         tl_die "stage 'packaging' failed: zizmor: $out"
     tl_say "packaging: zizmor --offline: $(tail -n 1 <<<"$out")"
     pinned=$(grep -oE '"cibuildwheel==[^"]+"' "$TL_ROOT/pyproject.toml" | sed 's/.*==\(.*\)"/\1/')
