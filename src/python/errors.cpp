@@ -163,12 +163,8 @@ PyObject* panicExceptionType() {
     if (PyObject* type = panicType.load(std::memory_order_acquire)) {
         return type;
     }
-    std::unique_lock<std::mutex> lock;
-    {
-        // Wait for a creation in progress detached, so it never stalls the interpreter.
-        DetachGuard detached;
-        lock = std::unique_lock(panicTypeLock);
-    }
+    // A creation in progress is waited for detached.
+    const auto lock = lockDetached(panicTypeLock);
     if (PyObject* type = panicType.load(std::memory_order_acquire)) {
         return type;
     }

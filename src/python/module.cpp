@@ -122,12 +122,8 @@ Fallible<void> forgetAtFinalization() {
     if (forgetRegistered.load(std::memory_order_acquire)) {
         return {};
     }
-    std::unique_lock<std::mutex> lock;
-    {
-        // Waits for a registration in progress detached, so it never stalls the interpreter.
-        DetachGuard detached;
-        lock = std::unique_lock(forgetRegistration);
-    }
+    // A registration in progress is waited for detached.
+    const auto lock = lockDetached(forgetRegistration);
     if (forgetRegistered.load(std::memory_order_acquire)) {
         return {};
     }
