@@ -212,6 +212,8 @@ tl_typing() {
 # The interpreters the later stages test with, built into the cache; each prints its path.
 tl_gil_interpreter() { tl_build_cpython 3.14 ""; }
 tl_free_threaded_315_interpreter() { tl_build_cpython 3.15 t --disable-gil; }
+tl_gil_315_interpreter() { tl_build_cpython 3.15 ""; }
+tl_gil_313_interpreter() { tl_build_cpython 3.13 ""; }
 # Everything this interpreter runs, runs instrumented. Byte-compiling the whole library at
 # install takes long: only the top level is compiled ahead; the rest compiles on first
 # import. pip takes minutes to install itself under it, so it gets none.

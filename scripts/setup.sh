@@ -5,7 +5,8 @@
 #
 # Sourced by the other scripts (they call tl_setup); run directly it just sets up.
 # Knobs: TEMPOLOOM_PYTHON (an interpreter to use), TEMPOLOOM_CPYTHON_TARBALL and
-# TEMPOLOOM_CPYTHON315_TARBALL (CPython 3.14 and 3.15 source tarballs to build from),
+# TEMPOLOOM_CPYTHON313_TARBALL, TEMPOLOOM_CPYTHON315_TARBALL (CPython 3.14, 3.13 and 3.15
+# source tarballs to build from),
 # TEMPOLOOM_CACHE (where interpreters are cached), TEMPOLOOM_VENV (the virtual environment).
 set -euo pipefail
 
@@ -15,14 +16,15 @@ TL_VENV=${TEMPOLOOM_VENV:-$TL_ROOT/.venv}
 
 # Releases Debian serves as source tarballs (its version numbers), newest first in each
 # series, with their sha256; and the variable that names a tarball of the series instead.
-declare -A TL_CPYTHON_RELEASES=([3.14]="3.14.7 3.14.6" [3.15]="3.15.0~rc2")
+declare -A TL_CPYTHON_RELEASES=([3.13]="3.13.15" [3.14]="3.14.7 3.14.6" [3.15]="3.15.0~rc2")
 declare -A TL_CPYTHON_SHA256=(
+    [3.13.15]=1e66a7945a48390ee4c2a4268a0e4185884059a13c4aab6d148aa208deea4a76
     [3.14.7]=3b48dac8fb59f62eaa67ac83c1eb12bda1b7a08406dd286e252c11a66be27f81
     [3.14.6]=143b1dddefaec3bd2e21e3b839b34a2b7fb9842272883c576420d605e9f30c63
     [3.15.0~rc2]=8d93af5eaaaea5adfd41bd786a7ba3f03f2ad1ab57c6a65e0b963deab91d5ad7
 )
-declare -A TL_CPYTHON_TARBALL_KNOB=([3.14]=TEMPOLOOM_CPYTHON_TARBALL
-    [3.15]=TEMPOLOOM_CPYTHON315_TARBALL)
+declare -A TL_CPYTHON_TARBALL_KNOB=([3.13]=TEMPOLOOM_CPYTHON313_TARBALL
+    [3.14]=TEMPOLOOM_CPYTHON_TARBALL [3.15]=TEMPOLOOM_CPYTHON315_TARBALL)
 
 tl_say() { printf '[tempoloom] %s\n' "$*"; }
 tl_die() {
@@ -98,7 +100,7 @@ tl_debian_mirror() {
 
 tl_sha256() { sha256sum "$1" | awk '{print $1}'; }
 
-# Prints "VERSION PATH" of a verified source tarball of the series (3.14 or 3.15), fetching
+# Prints "VERSION PATH" of a verified source tarball of the series (3.13, 3.14 or 3.15), fetching
 # one when none is given; VERSION is Debian's (3.15.0~rc2).
 tl_cpython_source() {
     local series=$1 knob=${TL_CPYTHON_TARBALL_KNOB[$1]} tarball sum v releases
