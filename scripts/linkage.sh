@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The dynamic linkage of the extension module in a Linux wheel, or of a module file: prints
 # the libraries it needs and what it exports, and fails unless it exports PyInit_tempoloom
-# alone and needs none of the libraries named by --forbid (a name prefix, e.g. libstdc++).
+# alone (a .abi3t.so module: PyModExport_tempoloom) and needs none of the libraries named by
+# --forbid (a name prefix, e.g. libstdc++).
 # Needs readelf (binutils) and python3. Used by the test command and the wheel workflow.
 #   scripts/linkage.sh [--forbid PREFIX]... WHEEL_OR_MODULE...
 set -euo pipefail
@@ -37,8 +38,11 @@ EOF
         awk '$7 != "UND" && ($5 == "GLOBAL" || $5 == "WEAK" || $5 == "UNIQUE") &&
             $6 != "HIDDEN" && $6 != "INTERNAL" {print $8}' | sort -u | paste -sd ' ')
     echo "linkage: $(basename "$path"): needs ${needed:-nothing}; exports ${exports:-nothing}"
-    if [ "$exports" != PyInit_tempoloom ]; then
-        echo "linkage: $(basename "$path") must export PyInit_tempoloom alone" >&2
+    # A module for abi3t is found through its export hook instead.
+    init=PyInit_tempoloom
+    [[ $module != *.abi3t.so ]] || init=PyModExport_tempoloom
+    if [ "$exports" != "$init" ]; then
+        echo "linkage: $(basename "$path") must export $init alone" >&2
         status=1
     fi
     for prefix in "${forbidden[@]}"; do

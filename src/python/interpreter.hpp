@@ -5,3 +5,24 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+namespace tempoloom {
+
+// The stable ABI (abi3, and abi3t, which defines Py_LIMITED_API too) has functions where a
+// version-specific build reads the objects' fields through the interpreter's macros. The
+// callers have checked the object's type.
+#ifdef Py_LIMITED_API
+inline Py_ssize_t tupleSize(PyObject* tuple) noexcept { return PyTuple_Size(tuple); }
+inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
+    return PyTuple_GetItem(tuple, i);
+}
+inline double floatValue(PyObject* exactFloat) noexcept { return PyFloat_AsDouble(exactFloat); }
+#else
+inline Py_ssize_t tupleSize(PyObject* tuple) noexcept { return PyTuple_GET_SIZE(tuple); }
+inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
+    return PyTuple_GET_ITEM(tuple, i);
+}
+inline double floatValue(PyObject* exactFloat) noexcept { return PyFloat_AS_DOUBLE(exactFloat); }
+#endif
+
+}  // namespace tempoloom
