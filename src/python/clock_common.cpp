@@ -133,10 +133,10 @@ PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, Py
         if (!state) {
             return failWith(wallClockError());
         }
-        OwnedRef noArgs = requireObject(PyTuple_New(0));
         // object.__new__, read through PyType_GetSlot: the stable ABI hides the type's fields.
+        // args is empty: the parser refused every argument.
         auto* objectNew = reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
-        OwnedRef object = OwnedRef::steal(objectNew(type, noArgs.get(), nullptr));
+        OwnedRef object = OwnedRef::steal(objectNew(type, args, nullptr));
         if (!object) {
             return failFromInterpreter();
         }

@@ -17,12 +17,15 @@ inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
     return PyTuple_GetItem(tuple, i);
 }
 inline double floatValue(PyObject* exactFloat) noexcept { return PyFloat_AsDouble(exactFloat); }
+// A new reference to None in one call: the stable ABI's Py_None is a call of its own.
+inline PyObject* newNone() noexcept { return Py_GetConstant(Py_CONSTANT_NONE); }
 #else
 inline Py_ssize_t tupleSize(PyObject* tuple) noexcept { return PyTuple_GET_SIZE(tuple); }
 inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
     return PyTuple_GET_ITEM(tuple, i);
 }
 inline double floatValue(PyObject* exactFloat) noexcept { return PyFloat_AS_DOUBLE(exactFloat); }
+inline PyObject* newNone() noexcept { return Py_NewRef(Py_None); }
 #endif
 
 }  // namespace tempoloom

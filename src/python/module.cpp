@@ -34,7 +34,7 @@ PyObject* sleepCall(const ParameterList& parameters, PyObject* const* args, Py_s
             DetachGuard detached;
             preciseSleep(*seconds);
         }
-        return OwnedRef::share(Py_None);
+        return OwnedRef::steal(newNone());
     });
 }
 
