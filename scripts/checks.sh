@@ -307,8 +307,9 @@ tl_runtime_configurations() {
 
 # What the publish job checks before an upload, on this machine's files: the sdist and the
 # wheels built here (free-threaded and GIL 3.14, free-threaded 3.15) are release files for
-# Linux x86_64, of the project's version; twine accepts them; the sdist holds what git
-# tracks, junk left in the work tree kept out.
+# Linux x86_64, of the project's version, the sdist holding exactly what git tracks (and
+# PKG-INFO); twine accepts them; check-sdist's own sdist matches git too, junk left in the
+# work tree kept out.
 tl_release_checks() {
     local dist=$TL_ROOT/build/dist/release log=$TL_CACHE/logs/release.log
     rm -rf "$dist"
