@@ -82,8 +82,15 @@ def main():
         early = sum(1 for v in inside[t] + seen[t] if v < 0)
         print(f"| {t * 1e3:g} ms | {len(seen[t])} | {a} | {b} |"
               + (f" {early} EARLY" if early else ""))
-    m = sys.version.split()[0]
-    print(f"\nPython {m} (GIL {'on' if sys._is_gil_enabled() else 'off'})")
+    cpu = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as info:
+            cpu = next(line.split(":", 1)[1].strip() for line in info
+                       if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    print(f"\n{cpu}, Python {sys.version.split()[0]}"
+          f" (GIL {'on' if sys._is_gil_enabled() else 'off'})")
 
 
 if __name__ == "__main__":
