@@ -74,7 +74,7 @@ def main():
     print(f"\nOvershoot in µs, median / p90 / p99 over {args.rounds} rounds"
           f" ({args.calls} calls of each length a round, a quarter of that at 50 ms);"
           f" load average {min(load):.2f} to {max(load):.2f}, {os.cpu_count()} cores")
-    print("| t | calls | inside the wait | seen from Python |")
+    print("| t | sleeps | inside the wait | seen from Python |")
     print("|---|---:|---:|---:|")
     for t in LENGTHS:
         a = "{:.1f} / {:.1f} / {:.1f}".format(*stats(inside[t]))
