@@ -1,7 +1,9 @@
 """The gate before an upload: a folder holds exactly the release's files.
 
 That is one sdist and one wheel for each build identifier in .github/wheels.txt, all of
-the version in pyproject.toml, and nothing else; CHANGELOG.md has an entry for the version.
+the version in pyproject.toml, and nothing else; the sdist holds exactly the files git
+tracks in this checkout, plus PKG-INFO, which the build writes; CHANGELOG.md has an entry
+for the version.
 With --tag, the tag names that version and the entry is dated. With --runner PLATFORM ARCH
 only that line of the list is expected (a single machine's build), and with --expect only
 the identifiers named, each of which must be on that line (the wheels one machine built of
@@ -13,11 +15,15 @@ its runner's). Exits non-zero, saying why, on any difference.
 
 import argparse
 import re
+import subprocess
 import sys
+import tarfile
 import tomllib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+# What the sdist's build adds to the tracked files.
+GENERATED = {"PKG-INFO"}
 
 
 def expected_identifiers(runner):
@@ -43,12 +49,52 @@ def builds(identifier, interpreter, abi, platforms):
     return any(pattern.fullmatch(tag) for tag in platforms.split("."))
 
 
+def tracked_files():
+    try:
+        listing = subprocess.run(["git", "-C", str(ROOT), "ls-files", "-z"], check=True,
+                                 capture_output=True, text=True).stdout
+    except (OSError, subprocess.CalledProcessError) as error:
+        detail = getattr(error, "stderr", None) or error
+        raise SystemExit(f"release check: no git checkout at {ROOT} to compare the sdist"
+                         f" with: {str(detail).strip()}")
+    return {name for name in listing.split("\0") if name}
+
+
+def sdist_problems(path, version):
+    """The uploaded sdist against the checkout: every file git tracks and the generated
+    ones, under one top folder, and nothing else."""
+    top = f"tempoloom-{version}/"
+    problems, files = [], set()
+    try:
+        with tarfile.open(path) as archive:
+            members = archive.getmembers()
+    except (OSError, tarfile.TarError) as error:
+        return [f"{path.name}: cannot read it: {error}"]
+    for member in members:
+        if member.isdir() and member.name == top.rstrip("/"):
+            continue
+        if not member.name.startswith(top):
+            problems.append(f"{path.name}: {member.name} is outside {top}")
+        elif not member.isdir():
+            files.add(member.name.removeprefix(top))
+    expected = tracked_files() | GENERATED
+    extra = sorted(files - expected)
+    missing = sorted(expected - files)
+    if extra:
+        problems.append(f"{path.name}: files git does not track: {' '.join(extra)}")
+    if missing:
+        problems.append(f"{path.name}: files missing: {' '.join(missing)}")
+    return problems
+
+
 def check(dist, version, identifiers):
     problems = []
     files = sorted(path.name for path in dist.iterdir())
     sdist = f"tempoloom-{version}.tar.gz"
     if sdist not in files:
         problems.append(f"no sdist {sdist}")
+    else:
+        problems += sdist_problems(dist / sdist, version)
     wheels = [name for name in files if name.endswith(".whl")]
     others = [name for name in files if name != sdist and name not in wheels]
     if others:
@@ -104,7 +150,8 @@ def main():
         return 1
     print(f"release check: tempoloom {version}"
           + (f", tag {args.tag}" if args.tag else "")
-          + f": the sdist and {len(identifiers)} wheels, one for each of"
+          + f": the sdist, with the {len(tracked_files())} files git tracks and"
+          + f" {' '.join(sorted(GENERATED))}, and {len(identifiers)} wheels, one for each of"
           + f" {' '.join(identifiers)}")
     return 0
 
