@@ -236,7 +236,8 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="sleep precision and the loop only, shortened")
     parser.add_argument("--json", metavar="FILE", help="write all numbers as JSON")
-    parser.add_argument("--svg", metavar="FILE", help="plot the sleep overshoots as SVG")
+    parser.add_argument("--svg", metavar="FILE",
+                        help="plot the sleep overshoots and CPU per call as SVG")
     args = parser.parse_args()
 
     def progress(text):
@@ -290,10 +291,11 @@ def main():
     print(f"\nMachine: {m['cpu']}, {m['cores']} cores, {m['system']}, Python {m['python']}"
           f" (GIL {'on' if m['gil_enabled'] else 'off'})")
     if args.svg:
-        rows = [(f"t = {t:g} s", {name: r["samples_us"] for name, r in by.items()})
+        rows = [(f"t = {t:g} s", t * 1e6, {name: r["samples_us"] for name, r in by.items()},
+                 {name: r["cpu_per_call_us"] for name, r in by.items()})
                 for t, by in report["sleep_precision"].items()]
         with open(args.svg, "w") as out:
-            out.write(overshoot_svg(rows, "Sleep overshoot, side by side"))
+            out.write(overshoot_svg(rows, "Sleep overshoot and CPU per call, side by side"))
         progress(f"plot written to {args.svg}")
     if args.json:
         with open(args.json, "w") as out:

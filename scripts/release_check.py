@@ -3,11 +3,12 @@
 That is one sdist and, for each build identifier in .github/wheels.txt, the wheel that pip
 installs on its interpreter out of the wheels the matrix makes (the list's "wheels" line):
 its own version-specific wheel, else the stable-ABI wheel of the newest version that covers
-it; all of the version in pyproject.toml, and nothing else. CHANGELOG.md has an entry for
-the version. With --tag, the tag names that version and the entry is dated. With --runner
-PLATFORM ARCH only that line of the list is expected (a single machine's build), and with
---expect only the identifiers named, each of which must be on that line (the interpreters
-one machine built for). Exits non-zero, saying why, on any difference.
+it; all of the version in pyproject.toml, and nothing else; the sdist holds exactly the
+files git tracks in this checkout, plus PKG-INFO, which the build writes; CHANGELOG.md has
+an entry for the version. With --tag, the tag names that version and the entry is dated.
+With --runner PLATFORM ARCH only that line of the list is expected (a single machine's
+build), and with --expect only the identifiers named, each of which must be on that line
+(the interpreters one machine built for). Exits non-zero, saying why, on any difference.
 
     python scripts/release_check.py DIST [--tag vX.Y.Z] [--runner PLATFORM ARCH
                                           [--expect IDENTIFIER ...]]
@@ -15,11 +16,15 @@ one machine built for). Exits non-zero, saying why, on any difference.
 
 import argparse
 import re
+import subprocess
 import sys
+import tarfile
 import tomllib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+# What the sdist's build adds to the tracked files.
+GENERATED = {"PKG-INFO"}
 
 
 def read_matrix(runner):
@@ -70,12 +75,52 @@ def platform_matches(platform, platforms):
     return any(pattern.fullmatch(tag) for tag in platforms.split("."))
 
 
+def tracked_files():
+    try:
+        listing = subprocess.run(["git", "-C", str(ROOT), "ls-files", "-z"], check=True,
+                                 capture_output=True, text=True).stdout
+    except (OSError, subprocess.CalledProcessError) as error:
+        detail = getattr(error, "stderr", None) or error
+        raise SystemExit(f"release check: no git checkout at {ROOT} to compare the sdist"
+                         f" with: {str(detail).strip()}")
+    return {name for name in listing.split("\0") if name}
+
+
+def sdist_problems(path, version):
+    """The uploaded sdist against the checkout: every file git tracks and the generated
+    ones, under one top folder, and nothing else."""
+    top = f"tempoloom-{version}/"
+    problems, files = [], set()
+    try:
+        with tarfile.open(path) as archive:
+            members = archive.getmembers()
+    except (OSError, tarfile.TarError) as error:
+        return [f"{path.name}: cannot read it: {error}"]
+    for member in members:
+        if member.isdir() and member.name == top.rstrip("/"):
+            continue
+        if not member.name.startswith(top):
+            problems.append(f"{path.name}: {member.name} is outside {top}")
+        elif not member.isdir():
+            files.add(member.name.removeprefix(top))
+    expected = tracked_files() | GENERATED
+    extra = sorted(files - expected)
+    missing = sorted(expected - files)
+    if extra:
+        problems.append(f"{path.name}: files git does not track: {' '.join(extra)}")
+    if missing:
+        problems.append(f"{path.name}: files missing: {' '.join(missing)}")
+    return problems
+
+
 def check(dist, version, wheels, identifiers):
     problems = []
     files = sorted(path.name for path in dist.iterdir())
     sdist = f"tempoloom-{version}.tar.gz"
     if sdist not in files:
         problems.append(f"no sdist {sdist}")
+    else:
+        problems += sdist_problems(dist / sdist, version)
     found_wheels = [name for name in files if name.endswith(".whl")]
     others = [name for name in files if name != sdist and name not in found_wheels]
     if others:
@@ -148,7 +193,8 @@ def main():
         return 1
     print(f"release check: tempoloom {version}"
           + (f", tag {args.tag}" if args.tag else "")
-          + f": the sdist and {len(expected)} wheels: "
+          + f": the sdist, with the {len(tracked_files())} files git tracks and"
+          + f" {' '.join(sorted(GENERATED))}, and {len(expected)} wheels: "
           + "; ".join(f"{tags}-{platform} for {' '.join(owners)}"
                       for (tags, platform), owners in expected.items()))
     return 0

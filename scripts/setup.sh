@@ -227,6 +227,17 @@ tl_cmake_preset() {
     tl_logged "$preset build" "$log" "$TL_VENV/bin/cmake" --build "$TL_ROOT/build/$preset"
 }
 
+# The lines of bench/sleep_overshoot.cpp ("t median p90 p99 max early", in ns; CRLF under
+# wine) as one: each length's median/p90/p99 in µs, then the early returns.
+tl_overshoot_summary() {
+    awk '{ sub(/\r$/, "") }
+        NF == 6 && $1 ~ /^[0-9.e-]+$/ {
+            printf "%s%g ms %.1f/%.1f/%.1f", (n++ ? "; " : ""), $1 * 1e3, $2 / 1e3, $3 / 1e3, $4 / 1e3
+            early += $6
+        }
+        END { printf "; %d early\n", early }' "$1"
+}
+
 tl_pip() { "$TL_VPY" -m pip --disable-pip-version-check "$@"; }
 
 # A dependency group of pyproject.toml, named so that pip finds it from any directory;

@@ -140,17 +140,11 @@ tl_win_unit_tests() {
     tl_win_wine_server
     (cd "$TL_ROOT" && "$TL_CTEST" --preset windows-cross) ||
         tl_die "stage 'windows: unit tests' failed (tests run under wine in $TL_WIN_BUILD)"
-    local log line
+    local log
     log=$(tl_win_log overshoot)
     tl_logged "windows: overshoot" "$log" wine "$TL_WIN_BUILD/sleep_overshoot.exe" 50
-    # Its lines are "t median_ns p99_ns max_ns early", ended by CRLF.
-    while IFS= read -r line; do
-        tl_say "windows: under wine, $line"
-    done < <(awk '{ sub(/\r$/, "") }
-        NF == 5 && $1 ~ /^[0-9.e-]+$/ {
-            printf "precise sleep overshoot for %s s: median %.1f us, p99 %.1f us, max %.1f us, %d early\n",
-                $1, $2 / 1e3, $3 / 1e3, $4 / 1e3, $5
-        }' "$log")
+    tl_say "windows: under wine, the precise sleep's overshoot inside the wait, median/p90/p99 µs:" \
+        "$(tl_overshoot_summary "$log")"
 }
 
 tl_win_extension_check() {
