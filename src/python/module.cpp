@@ -187,8 +187,8 @@ PyModuleDef moduleDefinition = {
     .m_doc =
         "Precise timing for free-threaded Python: monotonic clocks and a sleep that "
         "thread-sleeps for most of the wait and spins only at its end: for at most 200 "
-        "microseconds on Linux and macOS, about a millisecond on Windows, and about a "
-        "system tick (16 ms) on a Windows without the high-resolution timer.",
+        "microseconds on Linux and macOS, about a millisecond on Windows, and up to about "
+        "18 ms (a system tick and 2 ms) on a Windows without the high-resolution timer.",
     .m_size = 0,
     .m_methods = nullptr,
     .m_slots = moduleSlots,
