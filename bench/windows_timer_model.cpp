@@ -1,15 +1,20 @@
 // The precise sleep's own loop run against a virtual clock and a model of Windows'
 // high-resolution waitable timer, since no Windows machine is at hand: how late sleeps and
 // fixed-rate loops land, and the CPU they take, under the plain halving rule and under the
-// rule that keeps thread sleeps a wake latency away from the deadline.
+// rule that keeps thread sleeps a wake latency away from the deadline. Also the same loop
+// on the millisecond fallback of systems without that timer, allowing for the timer's
+// latency and for the fallback's.
 //
 // The timer model follows published measurements (see the README): requests below 1 ms
 // wake at the next 0.5 ms step after arming, 1 ms and more wake up to 1 ms late; each wake
-// comes a little after its step, and rarely a wake comes milliseconds late. Prints
-// Markdown tables; exits 1 if any modelled sleep returned early.
+// comes a little after its step, and rarely a wake comes milliseconds late. The fallback
+// rounds a request up to whole milliseconds and wakes on the first 15.625 ms tick at or
+// after that, a little after the tick. Prints Markdown tables; exits 1 if any modelled
+// sleep returned early.
 #include "core/sleep_loop.hpp"
 #include "core/time.hpp"
 #include "platform/platform.hpp"
+#include "platform/windows_wait.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -26,10 +31,12 @@ struct Profile {
     double wakeDelayMinUs;   // every wake comes at least this long after its step
     double wakeDelayMeanUs;  // plus an exponential delay of this mean
     double outlierChance;    // a wake that comes 1 to 3 ms later still
+    std::uint64_t tickNs;    // 0 for the timer, else the tick of the millisecond fallback
 };
 
-constexpr Profile desktop{"desktop", 15.0, 8.0, 0.001};
-constexpr Profile hostedRunner{"hosted runner", 25.0, 30.0, 0.01};
+constexpr Profile desktop{"desktop", 15.0, 8.0, 0.001, 0};
+constexpr Profile hostedRunner{"hosted runner", 25.0, 30.0, 0.01, 0};
+constexpr Profile fallback{"fallback", 15.0, 8.0, 0.001, 15'625'000};
 
 // What one pass of the loop costs: a counter read, and a pause in the spin.
 constexpr std::uint64_t counterReadNs = 25;
@@ -43,10 +50,27 @@ struct Rule {
     Duration wakeLatency;
 };
 
+namespace windows = tempoloom::platform::windows;
+const Rule halving{"halving", Duration{}};
+const Rule timerAware{"latency-aware", Duration::fromNanos(windows::timerWakeLatencyNanos)};
+const Rule tickAware{
+    "tick-aware",
+    Duration::fromNanos(windows::fallbackWakeLatencyNanos(windows::defaultTimeIncrement))};
+
+// The rule before and the rule after for each timer.
+struct Comparison {
+    const Profile* profile;
+    const Rule* before;
+    const Rule* after;
+};
+const Comparison comparisons[] = {{&desktop, &halving, &timerAware},
+                                  {&hostedRunner, &halving, &timerAware},
+                                  {&fallback, &timerAware, &tickAware}};
+
 class ModelTimebase {
 public:
-    ModelTimebase(const Profile& profile, std::mt19937_64& random)
-        : profile_(profile), random_(random) {}
+    ModelTimebase(const Profile& profile, const Rule& rule, std::mt19937_64& random)
+        : profile_(profile), rule_(rule), random_(random) {}
 
     void begin() { start_ = now_; }
     std::uint64_t now() const { return now_; }
@@ -64,19 +88,26 @@ public:
     }
     void threadSleep(const Duration& span) {
         cpu_ += timerCallsNs;
-        now_ += wakeAfter(span.seconds * tempoloom::nanosPerSecond + span.nanoseconds);
+        now_ += wakeAfter(span);
     }
+    Duration wakeLatency() const { return rule_.wakeLatency; }
     void spin() {
         now_ += spinPassNs;
         cpu_ += spinPassNs;
     }
 
 private:
-    std::uint64_t wakeAfter(std::uint64_t request) {
+    std::uint64_t wakeAfter(const Duration& span) {
+        const std::uint64_t request = span.seconds * tempoloom::nanosPerSecond + span.nanoseconds;
         std::uniform_real_distribution<double> unit(0.0, 1.0);
         std::exponential_distribution<double> delay(1.0 / profile_.wakeDelayMeanUs);
         double ns = 0;
-        if (request < 1'000'000) {
+        if (profile_.tickNs != 0) {
+            const std::uint64_t tick = profile_.tickNs;
+            const std::uint64_t due =
+                now_ + windows::fallbackMilliseconds(span.seconds, span.nanoseconds) * 1'000'000;
+            ns = static_cast<double>((due + tick - 1) / tick * tick - now_);
+        } else if (request < 1'000'000) {
             ns = static_cast<double>((request + gridNs - 1) / gridNs * gridNs);
         } else {
             ns = static_cast<double>(request) + unit(random_) * 1e6;
@@ -89,6 +120,7 @@ private:
     }
 
     const Profile& profile_;
+    const Rule& rule_;
     std::mt19937_64& random_;
     std::uint64_t now_ = 0;
     std::uint64_t start_ = 0;
@@ -118,16 +150,16 @@ Summary summarise(std::vector<double> lateUs, double cpu, int early) {
 // Single sleeps of `seconds`, each from a random point on the clock.
 Summary sleeps(const Profile& profile, const Rule& rule, double seconds, int count) {
     std::mt19937_64 random(20261209);
-    ModelTimebase timebase(profile, random);
+    ModelTimebase timebase(profile, rule, random);
     const auto target = Duration::fromNanos(static_cast<std::uint64_t>(seconds * 1e9));
     std::vector<double> late;
     int early = 0;
-    std::uniform_int_distribution<std::uint64_t> pause(0, gridNs);
+    std::uniform_int_distribution<std::uint64_t> pause(0, std::max(gridNs, profile.tickNs));
     for (int i = 0; i < count; ++i) {
         timebase.idle(pause(random));
         timebase.begin();
         const std::uint64_t start = timebase.now();
-        tempoloom::sleepUntilElapsed(target, rule.wakeLatency, timebase);
+        tempoloom::sleepUntilElapsed(target, timebase);
         const double overshoot = static_cast<double>(timebase.now() - start) - seconds * 1e9;
         early += overshoot < 0 ? 1 : 0;
         late.push_back(overshoot / 1e3);
@@ -140,7 +172,7 @@ Summary sleeps(const Profile& profile, const Rule& rule, double seconds, int cou
 Summary loop(const Profile& profile, const Rule& rule, std::uint64_t periodNs, int ticks) {
     constexpr std::uint64_t bodyNs = 20'000;
     std::mt19937_64 random(20261210);
-    ModelTimebase timebase(profile, random);
+    ModelTimebase timebase(profile, rule, random);
     std::uint64_t next = timebase.now();
     std::vector<double> late;
     int early = 0;
@@ -149,8 +181,7 @@ Summary loop(const Profile& profile, const Rule& rule, std::uint64_t periodNs, i
         next += periodNs;
         if (timebase.now() < next) {
             timebase.begin();
-            tempoloom::sleepUntilElapsed(Duration::fromNanos(next - timebase.now()),
-                                         rule.wakeLatency, timebase);
+            tempoloom::sleepUntilElapsed(Duration::fromNanos(next - timebase.now()), timebase);
         }
         early += timebase.now() < next ? 1 : 0;
         late.push_back(static_cast<double>(timebase.now() - next) / 1e3);
@@ -170,33 +201,29 @@ constexpr LoopRate loopRates[] = {{"1 kHz", 1'000'000, 5000}, {"100 Hz", 10'000'
 }  // namespace
 
 int main() {
-    const Rule rules[] = {
-        {"halving", Duration{}},
-        {"latency-aware", Duration::fromNanos(tempoloom::platform::windowsTimerWakeLatencyNanos)},
-    };
     int early = 0;
     std::printf("| timer | t | rule | median | p90 | p99 | max | CPU per sleep |\n");
     std::printf("|---|---|---|---:|---:|---:|---:|---:|\n");
-    for (const Profile* profile : {&desktop, &hostedRunner}) {
+    for (const Comparison& c : comparisons) {
         for (double ms : {0.1, 0.5, 1.0, 5.0, 10.0, 50.0}) {
-            for (const Rule& rule : rules) {
-                const Summary s = sleeps(*profile, rule, ms / 1e3, ms >= 50 ? 400 : 2000);
+            for (const Rule* rule : {c.before, c.after}) {
+                const Summary s = sleeps(*c.profile, *rule, ms / 1e3, ms >= 50 ? 400 : 2000);
                 early += s.early;
                 std::printf("| %s | %g ms | %s | %.1f | %.1f | %.1f | %.1f | %.0f |\n",
-                            profile->name, ms, rule.name, s.medianUs, s.p90Us, s.p99Us, s.maxUs,
+                            c.profile->name, ms, rule->name, s.medianUs, s.p90Us, s.p99Us, s.maxUs,
                             s.cpu);
             }
         }
     }
     std::printf("\n| timer | rate | rule | median | p90 | p99 | max | CPU share of a core |\n");
     std::printf("|---|---|---|---:|---:|---:|---:|---:|\n");
-    for (const Profile* profile : {&desktop, &hostedRunner}) {
+    for (const Comparison& c : comparisons) {
         for (const LoopRate& rate : loopRates) {
-            for (const Rule& rule : rules) {
-                const Summary s = loop(*profile, rule, rate.periodNs, rate.ticks);
+            for (const Rule* rule : {c.before, c.after}) {
+                const Summary s = loop(*c.profile, *rule, rate.periodNs, rate.ticks);
                 early += s.early;
                 std::printf("| %s | %s | %s | %.1f | %.1f | %.1f | %.1f | %.1f%% |\n",
-                            profile->name, rate.name, rule.name, s.medianUs, s.p90Us, s.p99Us,
+                            c.profile->name, rate.name, rule->name, s.medianUs, s.p90Us, s.p99Us,
                             s.maxUs, s.cpu * 100.0);
             }
         }

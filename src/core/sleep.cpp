@@ -19,6 +19,9 @@ struct SystemTimebase {
     static void threadSleep(const Duration& span) noexcept {
         platform::threadSleep(span.seconds, span.nanoseconds);
     }
+    static Duration wakeLatency() noexcept {
+        return Duration::fromNanos(platform::threadSleepWakeLatencyNanos());
+    }
     static void spin() noexcept { platform::spinHint(); }
 };
 
@@ -34,8 +37,7 @@ void preciseSleep(double seconds) {
     if (!target) {
         raiseFault("cannot convert float seconds to Duration: value is either too big or NaN");
     }
-    sleepUntilElapsed(*target, Duration::fromNanos(platform::threadSleepWakeLatencyNanos),
-                      timebase);
+    sleepUntilElapsed(*target, timebase);
 }
 
 }  // namespace tempoloom

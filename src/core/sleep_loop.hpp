@@ -31,18 +31,22 @@ constexpr std::optional<Duration> threadSleepRequest(const Duration& remaining,
     return request;
 }
 
-// What the loop runs on: the time since the wait began, a thread sleep and a spin pass.
+// What the loop runs on: the time since the wait began, a thread sleep, how late that may
+// wake, and a spin pass.
 template <class T>
 concept SleepTimebase = requires(T& timebase, const Duration& span) {
     { timebase.elapsed() } -> std::same_as<Duration>;
     timebase.threadSleep(span);
+    { timebase.wakeLatency() } -> std::same_as<Duration>;
     timebase.spin();
 };
 
 // Returns at the first reading at or past `target`, measuring again after every thread
-// sleep, so one that ends early or late never shortens the wait.
+// sleep, so one that ends early or late never shortens the wait. The wake latency is asked
+// again after each thread sleep, since the path the next one takes may have changed.
 template <SleepTimebase Timebase>
-void sleepUntilElapsed(const Duration& target, const Duration& wakeLatency, Timebase& timebase) {
+void sleepUntilElapsed(const Duration& target, Timebase& timebase) {
+    Duration wakeLatency = timebase.wakeLatency();
     for (;;) {
         const Duration elapsed = timebase.elapsed();
         if (elapsed >= target) {
@@ -50,6 +54,7 @@ void sleepUntilElapsed(const Duration& target, const Duration& wakeLatency, Time
         }
         if (const auto request = threadSleepRequest(target.minus(elapsed), wakeLatency)) {
             timebase.threadSleep(*request);
+            wakeLatency = timebase.wakeLatency();
         } else {
             timebase.spin();
         }

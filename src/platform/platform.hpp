@@ -37,16 +37,12 @@ std::int64_t wallClockFileTime() noexcept;
 // Suspends the calling thread for at least the given span. Never fails.
 void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept;
 
-// How far past its request the thread sleep may wake, as far as the precise sleep must
-// allow for it. Windows' high-resolution timer wakes on a grid of about 0.5 ms, and a
-// request of 1 ms or more overruns by up to about as much again; the POSIX sleeps wake
-// within tens of microseconds, which the final spin covers.
-inline constexpr std::uint64_t windowsTimerWakeLatencyNanos = 1'000'000;
-#if defined(_WIN32)
-inline constexpr std::uint64_t threadSleepWakeLatencyNanos = windowsTimerWakeLatencyNanos;
-#else
-inline constexpr std::uint64_t threadSleepWakeLatencyNanos = 0;
-#endif
+// How far past its request the calling thread's next thread sleep may wake, as far as the
+// precise sleep must allow for it. The POSIX sleeps wake within tens of microseconds, which
+// the final spin covers: 0. On Windows it follows the path the thread sleep takes, the
+// high-resolution timer or the millisecond fallback (windows_wait.hpp), so it may change
+// after a thread sleep.
+std::uint64_t threadSleepWakeLatencyNanos() noexcept;
 
 // The operating system's id of the calling thread.
 std::uint64_t currentThreadId() noexcept;

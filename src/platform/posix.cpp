@@ -116,6 +116,8 @@ void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept {
     sleepUntil(deadline);
 }
 
+std::uint64_t threadSleepWakeLatencyNanos() noexcept { return 0; }
+
 std::uint64_t currentThreadId() noexcept {
 #if defined(__linux__)
     return static_cast<std::uint64_t>(syscall(SYS_gettid));

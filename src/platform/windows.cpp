@@ -1,5 +1,6 @@
 // Windows implementation of the platform seam: QueryPerformanceCounter, the precise
-// system file time, and a high-resolution waitable timer with a millisecond fallback.
+// system file time, and a high-resolution waitable timer with a millisecond fallback, each
+// with the wake latency the precise sleep allows for it.
 #include "platform/platform.hpp"
 #include "platform/windows_testing.hpp"
 #include "platform/windows_wait.hpp"
@@ -28,12 +29,46 @@ std::atomic<std::uint64_t> frequencyQueries{0};
 thread_local bool millisecondSleepsForced = false;
 thread_local std::uint64_t fallbackMillisecondsTotal = 0;
 
-bool sleepOnTimer(std::uint64_t seconds, std::uint32_t nanoseconds) {
-    const auto due = windows::timerDueTime(seconds, nanoseconds);
-    if (!due || millisecondSleepsForced) {
+// Whether the system gives high-resolution timers. Before Windows 10 1803 it refuses the
+// flag, and that holds for the life of the process, so the answer is kept: every sleep then
+// plans for the fallback from its first thread sleep on (a sleep that found out only by
+// failing would wake up to a tick late) and no thread sleep pays for a call bound to fail.
+// Only that refusal is kept; a failure for want of handles or memory may pass, and the
+// question is asked again.
+enum class TimerSupport { unknown, present, absent };
+std::atomic<TimerSupport> timerSupport{TimerSupport::unknown};
+// The calling thread's last thread sleep took the fallback: its next one plans for it too.
+thread_local bool lastSleepFellBack = false;
+
+HANDLE createTimer() {
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, highResolutionTimer, TIMER_ALL_ACCESS);
+    if (timer == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+        timerSupport.store(TimerSupport::absent, std::memory_order_relaxed);
+    }
+    return timer;
+}
+
+bool highResolutionTimers() {
+    const TimerSupport known = timerSupport.load(std::memory_order_relaxed);
+    if (known != TimerSupport::unknown) {
+        return known == TimerSupport::present;
+    }
+    HANDLE timer = createTimer();
+    if (timer == nullptr) {
         return false;
     }
-    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, highResolutionTimer, TIMER_ALL_ACCESS);
+    CloseHandle(timer);
+    timerSupport.store(TimerSupport::present, std::memory_order_relaxed);
+    return true;
+}
+
+bool sleepOnTimer(std::uint64_t seconds, std::uint32_t nanoseconds) {
+    const auto due = windows::timerDueTime(seconds, nanoseconds);
+    if (!due || millisecondSleepsForced ||
+        timerSupport.load(std::memory_order_relaxed) == TimerSupport::absent) {
+        return false;
+    }
+    HANDLE timer = createTimer();
     if (timer == nullptr) {
         return false;
     }
@@ -55,6 +90,18 @@ void sleepMilliseconds(std::uint64_t seconds, std::uint32_t nanoseconds) {
         Sleep(static_cast<DWORD>(step));
         ms -= step;
     }
+}
+
+// Asked each time, not kept: beside a sleep of milliseconds the call costs nothing, and
+// the system's tick is not this process's to fix.
+std::uint64_t fallbackWakeLatency() {
+    DWORD adjustment = 0;
+    DWORD increment = 0;
+    BOOL adjustmentDisabled = FALSE;
+    if (GetSystemTimeAdjustment(&adjustment, &increment, &adjustmentDisabled) == 0) {
+        increment = 0;
+    }
+    return windows::fallbackWakeLatencyNanos(increment);
 }
 
 }  // namespace
@@ -84,9 +131,17 @@ std::int64_t wallClockFileTime() noexcept {
 }
 
 void threadSleep(std::uint64_t seconds, std::uint32_t nanoseconds) noexcept {
-    if (!sleepOnTimer(seconds, nanoseconds)) {
+    lastSleepFellBack = !sleepOnTimer(seconds, nanoseconds);
+    if (lastSleepFellBack) {
         sleepMilliseconds(seconds, nanoseconds);
     }
+}
+
+std::uint64_t threadSleepWakeLatencyNanos() noexcept {
+    if (millisecondSleepsForced || lastSleepFellBack || !highResolutionTimers()) {
+        return fallbackWakeLatency();
+    }
+    return windows::timerWakeLatencyNanos;
 }
 
 std::uint64_t currentThreadId() noexcept { return GetCurrentThreadId(); }

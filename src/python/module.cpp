@@ -175,8 +175,8 @@ int execEntry(PyObject* module) noexcept {
 constexpr const char* moduleDoc =
     "Precise timing for free-threaded Python: monotonic clocks and a sleep that thread-sleeps "
     "for most of the wait and spins only at its end: for at most 200 microseconds on Linux and "
-    "macOS, about a millisecond on Windows, and about a system tick (16 ms) on a Windows "
-    "without the high-resolution timer.";
+    "macOS, about a millisecond on Windows, and up to about 18 ms (a system tick and 2 ms) on a "
+    "Windows without the high-resolution timer.";
 
 #ifdef Py_TARGET_ABI3T
 // abi3t has no PyModuleDef: the interpreter reads the module from this array, which it

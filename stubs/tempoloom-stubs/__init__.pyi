@@ -1,7 +1,7 @@
 """Precise timing for free-threaded Python: monotonic clocks and a sleep that thread-sleeps
 for most of the wait and spins only at its end: for at most 200 microseconds on Linux and
-macOS, about a millisecond on Windows, and about a system tick (16 ms) on a Windows without
-the high-resolution timer."""
+macOS, about a millisecond on Windows, and up to about 18 ms (a system tick and 2 ms) on a
+Windows without the high-resolution timer."""
 
 from typing import Self, SupportsFloat, SupportsIndex
 
@@ -18,8 +18,8 @@ def sleep(t: SupportsFloat | SupportsIndex) -> None:
     """Sleep for `t` seconds, never returning early; `t <= 0` returns at once.
 
     Thread-sleeps with the interpreter released, then spins: up to about 200 µs of CPU a call
-    on Linux and macOS, about 1 ms on Windows (a system tick without its high-resolution
-    timer)."""
+    on Linux and macOS, about 1 ms on Windows (up to about 18 ms without its
+    high-resolution timer)."""
 
 # Instances carry native state: no class can derive from it and another such base.
 @disjoint_base

@@ -1,6 +1,6 @@
 // The arithmetic of the Windows thread sleep: the waitable timer's due time and when it
-// gives way to the millisecond fallback, and the fallback's rounding. Pure, so it runs in
-// every build, not only the Windows one.
+// gives way to the millisecond fallback, the fallback's rounding and its wake latency.
+// Pure, so it runs in every build, not only the Windows one.
 #include "platform/windows_wait.hpp"
 
 #include <gtest/gtest.h>
@@ -58,6 +58,14 @@ TEST(WindowsWait, FallbackSaturatesInsteadOfWrapping) {
     EXPECT_EQ(fallbackMilliseconds(lastWhole, 999'999'999), maxU64);
     EXPECT_EQ(fallbackMilliseconds(lastWhole + 1, 0), maxU64);
     EXPECT_EQ(fallbackMilliseconds(maxU64, 999'999'999), maxU64);
+}
+
+TEST(WindowsWait, FallbackLatencyFollowsTheTick) {
+    // The tick plus 2 ms (the millisecond rounding, and a wake after its tick); a system
+    // that gives no increment is taken to tick 64 times a second.
+    EXPECT_EQ(fallbackWakeLatencyNanos(156'250), 17'625'000u);
+    EXPECT_EQ(fallbackWakeLatencyNanos(10'000), 3'000'000u);
+    EXPECT_EQ(fallbackWakeLatencyNanos(0), 17'625'000u);
 }
 
 }  // namespace
