@@ -62,7 +62,8 @@ def main():
         (name, call): make(module) for name, module in modules.items()
         for call, (_, make) in CALLS.items()
     }
-    numbers = {call: calibrate(stmt, functions[names[0], call]) for call, (stmt, _) in CALLS.items()}
+    numbers = {call: calibrate(stmt, functions[names[0], call])
+               for call, (stmt, _) in CALLS.items()}
     load_before = os.getloadavg()
     per_call = {key: [] for key in functions}
     for round_ in range(args.rounds):
@@ -77,16 +78,18 @@ def main():
     reference = names[0]
     print(f"{interpreter()}; {args.rounds} rounds, interleaved, best of {args.batches} batches "
           "each; ns per call: median (min-max) over the rounds")
-    print(f"load average before {load_before[0]:.2f}, after {load_after[0]:.2f} ({os.cpu_count()} cores)")
-    header = "| call | " + " | ".join(names) + " | " + " | ".join(f"{n} / {reference}" for n in names[1:]) + " |"
-    print(header)
+    print(f"load average before {load_before[0]:.2f}, after {load_after[0]:.2f}"
+          f" ({os.cpu_count()} cores)")
+    ratios_header = [f"{name} / {reference}" for name in names[1:]]
+    print("| call | " + " | ".join(names + ratios_header) + " |")
     print("|---" * (1 + 2 * len(names) - 1) + "|")
     results = {}
     for call in CALLS:
         cells = []
         for name in names:
             samples = per_call[name, call]
-            cells.append(f"{statistics.median(samples):.1f} ({min(samples):.1f}-{max(samples):.1f})")
+            cells.append(f"{statistics.median(samples):.1f}"
+                         f" ({min(samples):.1f}-{max(samples):.1f})")
         ratios = {}
         for name in names[1:]:
             paired = [b / a for a, b in zip(per_call[reference, call], per_call[name, call])]

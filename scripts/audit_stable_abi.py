@@ -34,7 +34,8 @@ for spec in report["specs"].values():
         if result["future_abi3_objects"] or not result["is_abi3_baseline_compatible"]:
             problems.append(f"{extension['name']}: needs a newer stable ABI than "
                             f"{result['baseline']}: {result['future_abi3_objects']}")
+        outside = " ".join(result["non_abi3_symbols"]) or "nothing"
         print(f"audit: {extension['name']}: stable ABI {result['computed']} (wheel: "
-              f"{result['baseline']}); outside it: {' '.join(result['non_abi3_symbols']) or 'nothing'}")
+              f"{result['baseline']}); outside it: {outside}")
 if problems:
     sys.exit("audit: " + "; ".join(problems))

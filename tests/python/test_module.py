@@ -26,8 +26,8 @@ def test_exports_exactly_the_init_function():
     ).stdout
     symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
     # A module for abi3t is found through its export hook, which older interpreters ignore.
-    stable_abi_for_free_threading = tempoloom.__file__.endswith(".abi3t.so")
-    assert symbols == ["PyModExport_tempoloom" if stable_abi_for_free_threading else "PyInit_tempoloom"]
+    abi3t = tempoloom.__file__.endswith(".abi3t.so")
+    assert symbols == ["PyModExport_tempoloom" if abi3t else "PyInit_tempoloom"]
 
 
 @pytest.mark.skipif(
