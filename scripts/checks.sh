@@ -242,7 +242,7 @@ tl_tsan_interpreter() {
 # the test command ends, a build still running ends with it.
 tl_prebuild_interpreters() {
     local log=$TL_CACHE/logs/interpreters.log
-    tl_say "interpreters: building the GIL, free-threaded 3.15 and ThreadSanitizer ones in the background (log: $log)"
+    tl_say "interpreters: building the GIL 3.14, free-threaded and default 3.15, default 3.13 and ThreadSanitizer ones in the background (log: $log)"
     setsid nice -n 19 "$TL_ROOT/scripts/interpreters.sh" >"$log" 2>&1 &
     TL_PREBUILD_PID=$!
     trap 'kill -TERM -- "-$TL_PREBUILD_PID" 2>/dev/null || true' EXIT
@@ -273,6 +273,13 @@ tl_interpreter_tests() {
         "$TL_ROOT/build/$name-test-venv/bin/python" -m pytest -p no:cacheprovider -q)
 }
 
+# Whether the interpreter is a default (GIL) CPython of the series.
+tl_is_default_build() {
+    "$1" -c 'import sys, sysconfig
+assert "%d.%d" % sys.version_info[:2] == sys.argv[1]
+assert not sysconfig.get_config_var("Py_GIL_DISABLED")' "$2" >/dev/null 2>&1
+}
+
 # The same Python tests on the default interpreter, with the GIL, and the embedding
 # application against it.
 tl_gil_tests() {
@@ -280,6 +287,24 @@ tl_gil_tests() {
     python=$(tl_gil_interpreter)
     tl_interpreter_tests gil "$python"
     tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
+}
+
+# The same on the default CPython 3.13, the oldest the module supports (no 3.13t: its
+# free-threading was experimental).
+tl_gil_313_tests() {
+    local python
+    python=$(tl_gil_313_interpreter)
+    tl_is_default_build "$python" 3.13 || tl_die "$python is not a default CPython 3.13"
+    tl_interpreter_tests gil-3.13 "$python"
+    tl_embed_test gil-3.13 "$TL_ROOT/build/gil-3.13-test-venv/bin/python" "" ""
+}
+
+# The Python tests on the default CPython 3.15.
+tl_gil_315_tests() {
+    local python
+    python=$(tl_gil_315_interpreter)
+    tl_is_default_build "$python" 3.15 || tl_die "$python is not a default CPython 3.15"
+    tl_interpreter_tests gil-3.15 "$python"
 }
 
 # The resumed-fault test against each C++ runtime configuration the build can choose: both

@@ -11,9 +11,11 @@
 #   tests on a free-threaded CPython 3.15, each from a wheel made the same way; the checks
 #   the publish job makes before an upload; the resumed-fault test against each C++ runtime
 #   configuration; a user's build from the sdist, which a warning must not stop; the
-#   sources compiled as MSVC and macOS read them, and the module linked for musl; the
-#   Windows x64 cross-build with its unit tests under wine; the suite and the embedding
-#   application under AddressSanitizer/UBSan and the threaded tests under ThreadSanitizer.
+#   Python tests on the default CPython 3.15; the sources compiled as MSVC and macOS read
+#   them, and the module linked for musl; the Windows x64 cross-build with its unit tests
+#   under wine; the Python tests and the embedding application on the default CPython
+#   3.13; the suite and the embedding application under AddressSanitizer/UBSan and the
+#   threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -27,15 +29,20 @@ tl_parallel_tests
 tl_embed_test free-threaded "$TL_TEST_VENV/bin/python" "" ""
 tl_typing
 if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
-    tl_say "quick mode: GIL interpreter, Windows and sanitizers skipped"
+    tl_say "quick mode: the other interpreters, Windows and sanitizers skipped"
     exit 0
 fi
+# The interpreters are built in the background in this order: the GIL 3.14, the
+# free-threaded 3.15, the default 3.15, the default 3.13, then ThreadSanitizer's. A stage
+# that needs one comes late enough that its build is usually done.
 tl_gil_tests
 tl_free_threaded_315_tests
 tl_release_checks
 tl_runtime_configurations
 tl_user_build
+tl_gil_315_tests
 "$TL_ROOT/scripts/toolchains.sh"
 "$TL_ROOT/scripts/windows.sh"
+tl_gil_313_tests
 "$TL_ROOT/scripts/sanitize.sh" asan tsan
 tl_say "all checks passed"
