@@ -244,7 +244,7 @@ tl_tsan_interpreter() {
 # the test command ends, a build still running ends with it.
 tl_prebuild_interpreters() {
     local log=$TL_CACHE/logs/interpreters.log
-    tl_say "interpreters: building the GIL, free-threaded 3.15 and ThreadSanitizer ones in the background (log: $log)"
+    tl_say "interpreters: building the GIL 3.14, free-threaded and default 3.15, default 3.13 and ThreadSanitizer ones in the background (log: $log)"
     setsid nice -n 19 "$TL_ROOT/scripts/interpreters.sh" >"$log" 2>&1 &
     TL_PREBUILD_PID=$!
     trap 'kill -TERM -- "-$TL_PREBUILD_PID" 2>/dev/null || true' EXIT

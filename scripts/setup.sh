@@ -241,7 +241,8 @@ tl_overshoot_summary() {
 tl_pip() { "$TL_VPY" -m pip --disable-pip-version-check "$@"; }
 
 # A dependency group of pyproject.toml, named so that pip finds it from any directory;
-# every CPython 3.14 bundles pip 25.2 or newer, which reads groups (25.1 on).
+# every CPython the tests use (3.13.15, 3.14, 3.15.0rc2) bundles pip 25.2 or newer, which
+# reads groups (25.1 on).
 tl_group() { printf '%s\n' "$TL_ROOT/pyproject.toml:$1"; }
 
 tl_requirements() {

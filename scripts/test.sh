@@ -30,9 +30,12 @@ tl_parallel_tests
 tl_embed_test free-threaded "$TL_TEST_VENV/bin/python" "" ""
 tl_typing
 if [ "${TEMPOLOOM_QUICK:-0}" = 1 ]; then
-    tl_say "quick mode: GIL interpreter, Windows and sanitizers skipped"
+    tl_say "quick mode: the other interpreters, Windows and sanitizers skipped"
     exit 0
 fi
+# The interpreters are built in the background in this order: the GIL 3.14, the
+# free-threaded 3.15, the default 3.15, the default 3.13, then ThreadSanitizer's. A stage
+# that needs one comes late enough that its build is usually done.
 tl_gil_tests
 tl_free_threaded_315_tests
 tl_release_checks

@@ -268,7 +268,7 @@ CONVERSIONS = {"float": ("__float__", "a float"), "index": ("__index__", "an int
 
 
 def by_name(kind, obj, result):
-    """CPython 3.14 and earlier: plain type names, and each dunder worded its own way."""
+    """CPython 3.13 and 3.14: plain type names, and each dunder worded its own way."""
     got = type(result).__name__
     if kind == "float":
         return f"{type(obj).__name__}.__float__ returned non-float (type {got})"
