@@ -196,8 +196,8 @@ Fallible<void> parseTupleDict(const ParameterList& list, PyObject* args, PyObjec
 
 Fallible<double> argToDouble(BorrowedRef argument) {
     PyObject* object = argument.get();
-    if (Py_IS_TYPE(object, &PyFloat_Type)) {
-        return floatValue(object);
+    if (double exact = 0.0; readExactFloat(object, exact)) {
+        return exact;
     }
     const double value = PyFloat_AsDouble(object);
     if (value != -1.0) {
