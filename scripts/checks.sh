@@ -58,10 +58,12 @@ tl_packaging_checks() {
     [ -n "$pinned" ] && [ "$pinned" = "$used" ] ||
         tl_die "cibuildwheel: pyproject.toml pins '$pinned', the workflow uses '$used'"
     tl_say "packaging: cibuildwheel $pinned in pyproject.toml and the workflow"
-    # The runners' architectures are named: this machine would list its own alone.
+    # The runners' architectures are named: this machine would list its own alone. The
+    # wheels line names what they make; the release checks read it.
     while read -r platform arch identifiers; do
         tl_cibw_identifiers "$platform" "$arch" "$identifiers"
-    done < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$TL_ROOT/.github/wheels.txt")
+    done < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' -e '/^wheels[[:space:]]/d' \
+        "$TL_ROOT/.github/wheels.txt")
 }
 
 # Fails unless cibuildwheel would build exactly the expected wheels for the platform.
@@ -250,7 +252,7 @@ tl_prebuild_interpreters() {
 
 # The Python tests on another interpreter, from a wheel built from the sdist with it and
 # repaired, installed into a fresh environment. Arguments: a name for its environments and
-# logs, and the interpreter.
+# logs, and the interpreter. Sets TL_WHEEL to the wheel.
 tl_interpreter_tests() {
     local name=$1 python=$2 venv=$TL_ROOT/build/$1-venv wheel tag
     local log=$TL_CACHE/logs/$1.log
@@ -267,10 +269,39 @@ tl_interpreter_tests() {
     tag=$(tl_wheel_tag "$wheel")
     tl_say "$name interpreter: $(basename "$wheel"): auditwheel show: $tag"
     "$TL_ROOT/scripts/linkage.sh" --forbid libstdc++ "$wheel"
-    tl_fresh_test_venv "$python" "$TL_ROOT/build/$name-test-venv" "$wheel"
-    tl_say "$name interpreter: running the python tests"
-    (cd "$TL_ROOT/tests/python" &&
-        "$TL_ROOT/build/$name-test-venv/bin/python" -m pytest -p no:cacheprovider -q)
+    tl_wheel_tests "$name" "$python" "$wheel"
+    TL_WHEEL=$wheel
+}
+
+# The Python tests against a wheel in a fresh environment of the interpreter, the module
+# it installs checked to be the wheel's, byte for byte: a stable-ABI wheel built with one
+# interpreter runs so on the others it covers. Arguments: a name for the environment, the
+# interpreter, the wheel.
+tl_wheel_tests() {
+    local name=$1 python=$2 wheel=$3 venv=$TL_ROOT/build/$1-test-venv module
+    tl_fresh_test_venv "$python" "$venv" "$wheel"
+    module=$(cd "$TL_ROOT/tests/python" && "$venv/bin/python" -c \
+        'import tempoloom; print(tempoloom.__file__)')
+    "$venv/bin/python" - "$wheel" "$module" <<'PY' || tl_die "$name: $module is not the module of $wheel"
+import sys, zipfile
+wheel, module = sys.argv[1:]
+with zipfile.ZipFile(wheel) as archive, open(module, "rb") as installed:
+    sys.exit(archive.read(module.rsplit("/", 1)[-1]) != installed.read())
+PY
+    tl_say "$name: $(basename "$module") from $(basename "$wheel") (sha256 $(sha256sum "$module" |
+        cut -c1-16)): running the python tests"
+    (cd "$TL_ROOT/tests/python" && "$venv/bin/python" -m pytest -p no:cacheprovider -q)
+}
+
+# The same Python tests on the default interpreter, with the GIL, and the embedding
+# application against it. Its wheel is the abi3 one (cp313-abi3), which the default 3.13
+# and 3.15 install too; TL_ABI3_WHEEL.
+tl_gil_tests() {
+    local python
+    python=$(tl_gil_interpreter)
+    tl_interpreter_tests gil "$python"
+    TL_ABI3_WHEEL=$TL_WHEEL
+    tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
 }
 
 # Whether the interpreter is a default (GIL) CPython of the series.
@@ -280,31 +311,26 @@ assert "%d.%d" % sys.version_info[:2] == sys.argv[1]
 assert not sysconfig.get_config_var("Py_GIL_DISABLED")' "$2" >/dev/null 2>&1
 }
 
-# The same Python tests on the default interpreter, with the GIL, and the embedding
-# application against it.
-tl_gil_tests() {
-    local python
-    python=$(tl_gil_interpreter)
-    tl_interpreter_tests gil "$python"
-    tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
-}
-
-# The same on the default CPython 3.13, the oldest the module supports (no 3.13t: its
-# free-threading was experimental).
+# The abi3 wheel the default 3.14 built, on the default CPython 3.13, the oldest the module
+# supports (no 3.13t: its free-threading was experimental), with the embedding application.
 tl_gil_313_tests() {
     local python
     python=$(tl_gil_313_interpreter)
     tl_is_default_build "$python" 3.13 || tl_die "$python is not a default CPython 3.13"
-    tl_interpreter_tests gil-3.13 "$python"
+    tl_say "gil-3.13 interpreter: $python, the abi3 wheel"
+    tl_wheel_tests gil-3.13 "$python" "${TL_ABI3_WHEEL:-$(ls "$TL_ROOT"/build/dist/gil/tempoloom-*.whl)}"
     tl_embed_test gil-3.13 "$TL_ROOT/build/gil-3.13-test-venv/bin/python" "" ""
 }
 
-# The Python tests on the default CPython 3.15.
+# The abi3t wheel the free-threaded 3.15 built, on the default CPython 3.15, which installs
+# it (cp315-abi3.abi3t) in preference to the abi3 one.
 tl_gil_315_tests() {
     local python
     python=$(tl_gil_315_interpreter)
     tl_is_default_build "$python" 3.15 || tl_die "$python is not a default CPython 3.15"
-    tl_interpreter_tests gil-3.15 "$python"
+    tl_say "gil-3.15 interpreter: $python, the abi3t wheel"
+    tl_wheel_tests gil-3.15 "$python" \
+        "${TL_ABI3T_WHEEL:-$(ls "$TL_ROOT"/build/dist/free-threaded-3.15/tempoloom-*.whl)}"
 }
 
 # The resumed-fault test against each C++ runtime configuration the build can choose: both
@@ -345,8 +371,9 @@ tl_runtime_configurations() {
 }
 
 # What the publish job checks before an upload, on this machine's files: the sdist and the
-# wheels built here (free-threaded and GIL 3.14, free-threaded 3.15) are release files for
-# Linux x86_64, of the project's version, the sdist holding exactly what git tracks (and
+# wheels built here (free-threaded 3.14, abi3 by the default 3.14, abi3t by the
+# free-threaded 3.15) are the release files for the interpreters of Linux x86_64's
+# manylinux line, of the project's version, the sdist holding exactly what git tracks (and
 # PKG-INFO); twine accepts them; check-sdist's own sdist matches git too, junk left in the
 # work tree kept out.
 tl_release_checks() {
@@ -355,9 +382,15 @@ tl_release_checks() {
     mkdir -p "$dist"
     cp "$TL_SDIST" "$TL_ROOT"/build/dist/{free-threaded,gil,free-threaded-3.15}/tempoloom-*.whl \
         "$dist"
+    tl_say "release checks: the stable-ABI wheels audited as cibuildwheel audits them"
+    for wheel in "$TL_ROOT"/build/dist/{gil,free-threaded-3.15}/tempoloom-*.whl; do
+        "$TL_VPY" "$TL_ROOT/scripts/audit_stable_abi.py" "$wheel" 2>>"$log" ||
+            tl_die "stage 'release checks' failed: audit of $(basename "$wheel") (log: $log)"
+    done
     tl_say "release checks: the files of the project's version for Linux x86_64"
     "$TL_VPY" "$TL_ROOT/scripts/release_check.py" "$dist" --runner linux x86_64 \
-        --expect cp314-manylinux_x86_64 cp314t-manylinux_x86_64 cp315t-manylinux_x86_64
+        --expect cp313-manylinux_x86_64 cp314-manylinux_x86_64 cp314t-manylinux_x86_64 \
+        cp315-manylinux_x86_64 cp315t-manylinux_x86_64
     : >"$log"
     tl_logged "twine check" "$log" env NO_COLOR=1 COLUMNS=200 "$TL_VENV/bin/twine" check \
         --strict "$dist"/*
@@ -377,9 +410,14 @@ tl_free_threaded_315_tests() {
     tl_is_free_threaded "$python" 3.15 || tl_die "$python is not a free-threaded CPython 3.15"
     include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
     files=("$TL_ROOT"/src/python/*.cpp)
-    tl_say "free-threaded 3.15: ${#files[@]} files of src/python against -I$include"
-    c++ -std=c++23 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$TL_ROOT/src" \
-        -I"$include" "${files[@]}" ||
-        tl_die "stage 'free-threaded 3.15' failed: src/python compiled with -I$include"
+    tl_say "free-threaded 3.15: ${#files[@]} files of src/python against -I$include, for it and for abi3t"
+    for abi in "" -DPy_TARGET_ABI3T=0x030f0000; do
+        # shellcheck disable=SC2086 # empty for the version-specific pass
+        c++ -std=c++23 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$TL_ROOT/src" \
+            -I"$include" $abi "${files[@]}" ||
+            tl_die "stage 'free-threaded 3.15' failed: src/python compiled with -I$include $abi"
+    done
+    # The wheel is the abi3t one (cp315-abi3.abi3t), which the default 3.15 installs too.
     tl_interpreter_tests free-threaded-3.15 "$python"
+    TL_ABI3T_WHEEL=$TL_WHEEL
 }

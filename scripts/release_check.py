@@ -1,13 +1,14 @@
 """The gate before an upload: a folder holds exactly the release's files.
 
-That is one sdist and one wheel for each build identifier in .github/wheels.txt, all of
-the version in pyproject.toml, and nothing else; the sdist holds exactly the files git
-tracks in this checkout, plus PKG-INFO, which the build writes; CHANGELOG.md has an entry
-for the version.
-With --tag, the tag names that version and the entry is dated. With --runner PLATFORM ARCH
-only that line of the list is expected (a single machine's build), and with --expect only
-the identifiers named, each of which must be on that line (the wheels one machine built of
-its runner's). Exits non-zero, saying why, on any difference.
+That is one sdist and, for each build identifier in .github/wheels.txt, the wheel that pip
+installs on its interpreter out of the wheels the matrix makes (the list's "wheels" line):
+its own version-specific wheel, else the stable-ABI wheel of the newest version that covers
+it; all of the version in pyproject.toml, and nothing else; the sdist holds exactly the
+files git tracks in this checkout, plus PKG-INFO, which the build writes; CHANGELOG.md has
+an entry for the version. With --tag, the tag names that version and the entry is dated.
+With --runner PLATFORM ARCH only that line of the list is expected (a single machine's
+build), and with --expect only the identifiers named, each of which must be on that line
+(the interpreters one machine built for). Exits non-zero, saying why, on any difference.
 
     python scripts/release_check.py DIST [--tag vX.Y.Z] [--runner PLATFORM ARCH
                                           [--expect IDENTIFIER ...]]
@@ -26,20 +27,45 @@ ROOT = Path(__file__).resolve().parent.parent
 GENERATED = {"PKG-INFO"}
 
 
-def expected_identifiers(runner):
-    identifiers = []
+def read_matrix(runner):
+    """The wheels' interpreter and ABI tags, and the build identifiers of the runner (all
+    runners when None)."""
+    wheels, identifiers = [], []
     for line in (ROOT / ".github" / "wheels.txt").read_text(encoding="utf-8").splitlines():
         fields = line.split("#", 1)[0].split()
-        if fields and (runner is None or fields[:2] == runner):
+        if fields and fields[0] == "wheels":
+            wheels += fields[1:]
+        elif fields and (runner is None or fields[:2] == runner):
             identifiers += fields[2:]
-    return identifiers
+    return wheels, identifiers
 
 
-def builds(identifier, interpreter, abi, platforms):
-    """Whether a wheel of these tags is what the build identifier builds."""
-    python, platform = identifier.split("-", 1)
-    if (interpreter, abi) != (python.removesuffix("t"), python):
-        return False
+def minor(python_tag):
+    return int(python_tag.removeprefix("cp").removesuffix("t")[1:])
+
+
+def installs(tags, identifier):
+    """Whether pip installs a wheel of these interpreter and ABI tags (cp313-abi3) on the
+    identifier's interpreter (cp314t-...)."""
+    interpreter = identifier.split("-", 1)[0]
+    python, abis = tags.split("-")
+    if abis == interpreter:
+        return python == interpreter.removesuffix("t")
+    stable = "abi3t" if interpreter.endswith("t") else "abi3"
+    return stable in abis.split(".") and minor(python) <= minor(interpreter)
+
+
+def chosen(wheels, identifier):
+    """The wheel pip picks: the interpreter's own, else the newest stable-ABI one."""
+    candidates = [tags for tags in wheels if installs(tags, identifier)]
+    own = [tags for tags in candidates if tags.split("-")[1] == identifier.split("-")[0]]
+    if own:
+        return own[0]
+    return max(candidates, key=lambda tags: minor(tags.split("-")[0]), default=None)
+
+
+def platform_matches(platform, platforms):
+    """Whether a wheel's platform tags hold the identifier's platform."""
     family, _, arch = platform.partition("_")
     if family in ("manylinux", "musllinux", "macosx"):
         # The versioned tag the repair or the deployment target gives, e.g. manylinux_2_28.
@@ -87,7 +113,7 @@ def sdist_problems(path, version):
     return problems
 
 
-def check(dist, version, identifiers):
+def check(dist, version, wheels, identifiers):
     problems = []
     files = sorted(path.name for path in dist.iterdir())
     sdist = f"tempoloom-{version}.tar.gz"
@@ -95,26 +121,37 @@ def check(dist, version, identifiers):
         problems.append(f"no sdist {sdist}")
     else:
         problems += sdist_problems(dist / sdist, version)
-    wheels = [name for name in files if name.endswith(".whl")]
-    others = [name for name in files if name != sdist and name not in wheels]
+    found_wheels = [name for name in files if name.endswith(".whl")]
+    others = [name for name in files if name != sdist and name not in found_wheels]
     if others:
         problems.append(f"not part of a release: {' '.join(others)}")
-    matched = {identifier: [] for identifier in identifiers}
-    for wheel in wheels:
+    # One file for each wheel and platform, serving the identifiers that install it.
+    expected = {}
+    for identifier in identifiers:
+        tags = chosen(wheels, identifier)
+        if tags is None:
+            problems.append(f"{identifier}: none of the wheels {' '.join(wheels)} installs there")
+            continue
+        expected.setdefault((tags, identifier.split("-", 1)[1]), []).append(identifier)
+    matched = {key: [] for key in expected}
+    for wheel in found_wheels:
         parts = wheel.removesuffix(".whl").split("-")
         if len(parts) != 5 or parts[:2] != ["tempoloom", version]:
             problems.append(f"{wheel}: not a tempoloom {version} wheel")
             continue
-        interpreter, abi, platforms = parts[2:]
-        owners = [i for i in identifiers if builds(i, interpreter, abi, platforms)]
-        if len(owners) != 1:
-            problems.append(f"{wheel}: matches {len(owners)} build identifiers, not one")
-        for identifier in owners:
-            matched[identifier].append(wheel)
-    for identifier, found in matched.items():
+        tags = f"{parts[2]}-{parts[3]}"
+        owners = [key for key in expected if key[0] == tags and platform_matches(key[1], parts[4])]
+        if not owners:
+            problems.append(f"{wheel}: not one of the expected wheels")
+        elif len(owners) > 1:
+            problems.append(f"{wheel}: matches {len(owners)} expected wheels, not one")
+        for key in owners:
+            matched[key].append(wheel)
+    for (tags, platform), found in matched.items():
         if len(found) != 1:
-            problems.append(f"{identifier}: {len(found)} wheels ({' '.join(found) or 'none'})")
-    return problems
+            problems.append(f"{tags}-{platform} (for {' '.join(expected[tags, platform])}): "
+                            f"{len(found)} wheels ({' '.join(found) or 'none'})")
+    return problems, expected
 
 
 def main():
@@ -135,15 +172,21 @@ def main():
         problems.append(f"CHANGELOG.md has no entry '## [{version}] - ...'")
     elif args.tag is not None and not re.fullmatch(r"\d{4}-\d{2}-\d{2}", heading[1].strip()):
         problems.append(f"CHANGELOG.md: {version} is dated '{heading[1]}', not YYYY-MM-DD")
-    identifiers = expected_identifiers(args.runner)
+    wheels, identifiers = read_matrix(args.runner)
     if args.expect:
         unlisted = [i for i in args.expect if i not in identifiers]
         if unlisted:
             problems.append(f"not in .github/wheels.txt for this runner: {' '.join(unlisted)}")
         identifiers = args.expect
+    else:
+        _, everywhere = read_matrix(None)
+        unused = [tags for tags in wheels if all(chosen(wheels, i) != tags for i in everywhere)]
+        if unused:
+            problems.append(f"no interpreter of .github/wheels.txt installs {' '.join(unused)}")
     if not identifiers:
         problems.append("no build identifiers expected: check .github/wheels.txt and --runner")
-    problems += check(args.dist, version, identifiers)
+    found, expected = check(args.dist, version, wheels, identifiers)
+    problems += found
     if problems:
         for problem in problems:
             print(f"release check: {problem}", file=sys.stderr)
@@ -151,8 +194,9 @@ def main():
     print(f"release check: tempoloom {version}"
           + (f", tag {args.tag}" if args.tag else "")
           + f": the sdist, with the {len(tracked_files())} files git tracks and"
-          + f" {' '.join(sorted(GENERATED))}, and {len(identifiers)} wheels, one for each of"
-          + f" {' '.join(identifiers)}")
+          + f" {' '.join(sorted(GENERATED))}, and {len(expected)} wheels: "
+          + "; ".join(f"{tags}-{platform} for {' '.join(owners)}"
+                      for (tags, platform), owners in expected.items()))
     return 0
 
 

@@ -11,10 +11,11 @@
 #   tests on a free-threaded CPython 3.15, each from a wheel made the same way; the checks
 #   the publish job makes before an upload; the resumed-fault test against each C++ runtime
 #   configuration; a user's build from the sdist, which a warning must not stop; the
-#   Python tests on the default CPython 3.15; the sources compiled as MSVC and macOS read
-#   them, and the module linked for musl; the Windows x64 cross-build with its unit tests
-#   under wine; the Python tests and the embedding application on the default CPython
-#   3.13; the suite and the embedding application under AddressSanitizer/UBSan and the
+#   Python tests on the default CPython 3.15 against the abi3t wheel of the free-threaded
+#   3.15; the sources compiled as MSVC and macOS read them, and the module linked for musl;
+#   the Windows x64 cross-build with its unit tests under wine; the Python tests and the
+#   embedding application on the default CPython 3.13 against the abi3 wheel of the default
+#   3.14; the suite and the embedding application under AddressSanitizer/UBSan and the
 #   threaded tests under ThreadSanitizer.
 # TEMPOLOOM_QUICK=1 stops after the typing checks. Arguments go to the first pytest run.
 set -euo pipefail

@@ -29,10 +29,12 @@ public:
     SlotFiller(const ParameterList& list, std::span<BorrowedRef> slots)
         : list_(list), slots_(slots) {}
 
-    Fallible<void> positional(PyObject* const* args, std::size_t count) {
+    // item(i) is the i-th of count positional arguments.
+    template <class Item>
+    Fallible<void> positional(std::size_t count, Item item) {
         const std::size_t max = list_.positional.size();
         for (std::size_t i = 0; i < count && i < max; ++i) {
-            slots_[i] = BorrowedRef(args[i]);
+            slots_[i] = BorrowedRef(item(i));
         }
         if (count > max) {
             return failWith(argumentError(messages::tooManyPositional(list_, count)));
@@ -143,7 +145,7 @@ std::string strOrUnprintable(PyObject* instance) {
     }
     PyErr_WriteUnraisable(instance);
     OwnedRef typeName = OwnedRef::steal(PyType_GetName(Py_TYPE(instance)));
-    const char* name = typeName ? PyUnicode_AsUTF8(typeName.get()) : nullptr;
+    const char* name = typeName ? PyUnicode_AsUTF8AndSize(typeName.get(), nullptr) : nullptr;
     if (name == nullptr) {
         PyErr_Clear();
         return "<unprintable object>";
@@ -157,13 +159,13 @@ Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
                                PyObject* kwnames, std::span<BorrowedRef> slots) {
     const auto given = static_cast<std::size_t>(nargs);
     SlotFiller filler(list, slots);
-    if (auto ok = filler.positional(args, given); !ok) {
+    if (auto ok = filler.positional(given, [args](std::size_t i) { return args[i]; }); !ok) {
         return ok;
     }
     if (kwnames != nullptr) {
-        const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+        const Py_ssize_t count = tupleSize(kwnames);
         for (Py_ssize_t i = 0; i < count; ++i) {
-            if (auto ok = filler.keyword(PyTuple_GET_ITEM(kwnames, i), args[nargs + i]); !ok) {
+            if (auto ok = filler.keyword(tupleItem(kwnames, i), args[nargs + i]); !ok) {
                 return ok;
             }
         }
@@ -174,8 +176,9 @@ Fallible<void> parseVectorSlow(const ParameterList& list, PyObject* const* args,
 Fallible<void> parseTupleDict(const ParameterList& list, PyObject* args, PyObject* kwargs,
                               std::span<BorrowedRef> slots) {
     SlotFiller filler(list, slots);
-    const auto given = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
-    if (auto ok = filler.positional(&PyTuple_GET_ITEM(args, 0), given); !ok) {
+    const auto given = static_cast<std::size_t>(tupleSize(args));
+    const auto item = [args](std::size_t i) { return tupleItem(args, static_cast<Py_ssize_t>(i)); };
+    if (auto ok = filler.positional(given, item); !ok) {
         return ok;
     }
     if (kwargs != nullptr) {
@@ -193,8 +196,8 @@ Fallible<void> parseTupleDict(const ParameterList& list, PyObject* args, PyObjec
 
 Fallible<double> argToDouble(BorrowedRef argument) {
     PyObject* object = argument.get();
-    if (Py_IS_TYPE(object, &PyFloat_Type)) {
-        return PyFloat_AS_DOUBLE(object);
+    if (double exact = 0.0; readExactFloat(object, exact)) {
+        return exact;
     }
     const double value = PyFloat_AsDouble(object);
     if (value != -1.0) {
@@ -218,7 +221,7 @@ Fallible<bool> argToBool(BorrowedRef argument) {
     auto* truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
     if (truth == nullptr) {
         OwnedRef typeText = requireObject(PyObject_Str(reinterpret_cast<PyObject*>(type)));
-        const char* utf8 = PyUnicode_AsUTF8(typeText.get());
+        const char* utf8 = PyUnicode_AsUTF8AndSize(typeText.get(), nullptr);
         if (utf8 == nullptr) {
             return failFromInterpreter();
         }

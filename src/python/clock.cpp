@@ -32,7 +32,7 @@ PyObject* resetEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                           if (!state.reset(newT)) {
                                               return failWith(wallClockError());
                                           }
-                                          return OwnedRef::share(Py_None);
+                                          return OwnedRef::steal(newNone());
                                       });
 }
 
@@ -42,7 +42,7 @@ PyObject* addEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       argToDouble, 0.0,
                                       [](ClockState& state, double t) -> Fallible<OwnedRef> {
                                           state.add(t);
-                                          return OwnedRef::share(Py_None);
+                                          return OwnedRef::steal(newNone());
                                       });
 }
 
@@ -52,7 +52,7 @@ PyObject* addTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       kwnames, argToDouble, 0.0,
                                       [](ClockState& state, double t) -> Fallible<OwnedRef> {
                                           state.addTime(t);
-                                          return OwnedRef::share(Py_None);
+                                          return OwnedRef::steal(newNone());
                                       });
 }
 

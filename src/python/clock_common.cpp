@@ -78,8 +78,9 @@ Fallible<PyTypeObject*> TypeObjectCache::build() {
     slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(deallocClockObject)});
     slots.push_back({0, nullptr});
 
+    // Clock inherits MonotonicClock's size, and under abi3t its data.
     PyType_Spec spec{.name = definition.specName,
-                     .basicsize = static_cast<int>(clockObjectSize),
+                     .basicsize = class_ == ClockClass::clock ? 0 : clockBasicSize,
                      .itemsize = 0,
                      .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
                      .slots = slots.data()};
@@ -109,7 +110,7 @@ PyTypeObject* TypeObjectCache::requireSlow() {
                "`");
 }
 
-Fallible<OwnedRef> readUnderSharedHold(ClockObject& clock, double ClockState::*field) {
+Fallible<OwnedRef> readUnderSharedHold(ClockData& clock, double ClockState::* field) {
     auto hold = SharedHold::take(clock.borrow);
     if (!hold) {
         return propagate(hold);
@@ -132,12 +133,14 @@ PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, Py
         if (!state) {
             return failWith(wallClockError());
         }
-        OwnedRef noArgs = requireObject(PyTuple_New(0));
-        OwnedRef object = OwnedRef::steal(PyBaseObject_Type.tp_new(type, noArgs.get(), nullptr));
+        // object.__new__, read through PyType_GetSlot: the stable ABI hides the type's fields.
+        // args is empty: the parser refused every argument.
+        auto* objectNew = reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
+        OwnedRef object = OwnedRef::steal(objectNew(type, args, nullptr));
         if (!object) {
             return failFromInterpreter();
         }
-        ClockObject& clock = asClock(object.get());
+        ClockData& clock = asClock(object.get());
         clock.state = *state;
         std::construct_at(&clock.borrow);
         return object;

@@ -18,26 +18,36 @@
 
 namespace tempoloom {
 
-// The instance record of both clock classes and their Python subclasses. Every call
-// writes the header's reference counts and the borrow flag, so the flag sits beside them.
-struct ClockObject {
-    PyObject header;
+// What every instance of both clock classes and their Python subclasses holds after the
+// interpreter's object header. Every call writes the header's reference counts and the
+// borrow flag, so the flag comes first, beside them.
+struct ClockData {
     BorrowFlag borrow;  // guards state
     ClockState state;
 };
-static_assert(std::is_standard_layout_v<ClockObject>);
 
-// The size of every instance: the bytes in use of two clocks then lie at least a cache line
-// apart, wherever the allocator puts them, so threads on their own clocks never write to a
-// line that another clock's calls read or write (such false sharing halved their speed).
-inline constexpr std::size_t clockObjectSize =
-    (sizeof(ClockObject) + platform::cacheLineBytes - 1 + alignof(std::max_align_t) - 1) /
-    alignof(std::max_align_t) * alignof(std::max_align_t);
-
-// The caller has checked that object is a ClockObject.
-inline ClockObject& asClock(PyObject* object) noexcept {
-    return *reinterpret_cast<ClockObject*>(object);
+// Rounded up so that the bytes in use of two clocks lie at least a cache line apart,
+// wherever the allocator puts them: threads on their own clocks then never write to a line
+// that another clock's calls read or write (such false sharing halved their speed).
+inline constexpr std::size_t paddedSize(std::size_t inUse) noexcept {
+    return (inUse + platform::cacheLineBytes - 1 + alignof(std::max_align_t) - 1) /
+           alignof(std::max_align_t) * alignof(std::max_align_t);
 }
+
+#ifdef Py_TARGET_ABI3T
+// The header is opaque under abi3t, and its size differs between the builds that load the
+// module: MonotonicClock asks for its data after the header (a negative basicsize) and
+// finds it through PyObject_GetTypeData.
+inline constexpr int clockBasicSize = -static_cast<int>(paddedSize(sizeof(ClockData)));
+#else
+// The instance record: the header, then the data.
+struct ClockObject {
+    PyObject header;
+    ClockData data;
+};
+static_assert(std::is_standard_layout_v<ClockObject>);
+inline constexpr int clockBasicSize = static_cast<int>(paddedSize(sizeof(ClockObject)));
+#endif
 
 // Scoped holds on a BorrowFlag: taken at once or refused with a RuntimeError, released on
 // every way out.
@@ -103,6 +113,9 @@ public:
         return requireSlow();
     }
 
+    // The type object once built, else null.
+    PyTypeObject* built() const noexcept { return type_.load(std::memory_order_acquire); }
+
     // Drops the type object unreleased, once the interpreter that owned it has finalized;
     // the next get builds a new one.
     void forget() noexcept { type_.store(nullptr, std::memory_order_release); }
@@ -117,6 +130,18 @@ private:
     std::atomic<PyTypeObject*> type_{nullptr};  // non-null once ready
 };
 
+// The data of an object that the caller has checked to be a clock, which MonotonicClock's
+// type has been built to make.
+inline ClockData& asClock(PyObject* object) noexcept {
+#ifdef Py_TARGET_ABI3T
+    // MonotonicClock defined the data; a subclass's type would name memory past it.
+    PyTypeObject* definer = TypeObjectCache::of(ClockClass::monotonicClock).built();
+    return *static_cast<ClockData*>(PyObject_GetTypeData(object, definer));
+#else
+    return reinterpret_cast<ClockObject*>(object)->data;
+#endif
+}
+
 // The RuntimeError for a wall clock that reads before 1970.
 PendingError wallClockError();
 
@@ -125,7 +150,7 @@ PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, Py
                          PyObject* kwargs) noexcept;
 
 // self as a clock, once checked to be an instance of cls or of a subclass.
-inline Fallible<ClockObject*> checkedClock(ClockClass cls, PyObject* self) {
+inline Fallible<ClockData*> checkedClock(ClockClass cls, PyObject* self) {
     if (auto checked = checkInstance(self, TypeObjectCache::of(cls).require()); !checked) {
         return propagate(checked);
     }
@@ -133,7 +158,7 @@ inline Fallible<ClockObject*> checkedClock(ClockClass cls, PyObject* self) {
 }
 
 // A float from one field of the state, read under a shared hold.
-Fallible<OwnedRef> readUnderSharedHold(ClockObject& clock, double ClockState::*field);
+Fallible<OwnedRef> readUnderSharedHold(ClockData& clock, double ClockState::* field);
 
 // A method of one positional parameter: parses, checks self, takes the hold and converts
 // the argument (absent: `absent`), then runs body on the state with the hold still taken.

@@ -30,7 +30,9 @@ std::string describePendingException() {
     if (!raised) {
         return "no exception was set";
     }
-    std::string text = Py_TYPE(raised.get())->tp_name;
+    OwnedRef typeName = OwnedRef::steal(PyType_GetFullyQualifiedName(Py_TYPE(raised.get())));
+    const char* utf8 = typeName ? PyUnicode_AsUTF8AndSize(typeName.get(), nullptr) : nullptr;
+    std::string text = utf8 != nullptr ? utf8 : "<unnamed exception type>";
     if (auto str = strText(raised.get(), Surrogates::refuse)) {
         text += ": ";
         text += *str;

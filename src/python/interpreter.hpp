@@ -5,3 +5,35 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+namespace tempoloom {
+
+// The stable ABI (abi3, and abi3t, which defines Py_LIMITED_API too) has functions where a
+// version-specific build reads the objects' fields through the interpreter's macros. The
+// callers of the tuple accessors have checked the object's type.
+#ifdef Py_LIMITED_API
+inline Py_ssize_t tupleSize(PyObject* tuple) noexcept { return PyTuple_Size(tuple); }
+inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
+    return PyTuple_GetItem(tuple, i);
+}
+// Nothing to read inline: PyFloat_AsDouble checks the type itself, one call for any object.
+inline bool readExactFloat(PyObject*, double&) noexcept { return false; }
+// A new reference to None in one call: the stable ABI's Py_None is a call of its own.
+inline PyObject* newNone() noexcept { return Py_GetConstant(Py_CONSTANT_NONE); }
+#else
+inline Py_ssize_t tupleSize(PyObject* tuple) noexcept { return PyTuple_GET_SIZE(tuple); }
+inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
+    return PyTuple_GET_ITEM(tuple, i);
+}
+// An exact float's value, read without a call.
+inline bool readExactFloat(PyObject* object, double& value) noexcept {
+    if (!PyFloat_CheckExact(object)) {
+        return false;
+    }
+    value = PyFloat_AS_DOUBLE(object);
+    return true;
+}
+inline PyObject* newNone() noexcept { return Py_NewRef(Py_None); }
+#endif
+
+}  // namespace tempoloom

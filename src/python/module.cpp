@@ -34,7 +34,7 @@ PyObject* sleepCall(const ParameterList& parameters, PyObject* const* args, Py_s
             DetachGuard detached;
             preciseSleep(*seconds);
         }
-        return OwnedRef::share(Py_None);
+        return OwnedRef::steal(newNone());
     });
 }
 
@@ -172,6 +172,27 @@ int execEntry(PyObject* module) noexcept {
     return intEntry([module] { return execModule(module); });
 }
 
+constexpr const char* moduleDoc =
+    "Precise timing for free-threaded Python: monotonic clocks and a sleep that thread-sleeps "
+    "for most of the wait and spins only at its end: for at most 200 microseconds on Linux and "
+    "macOS, about a millisecond on Windows, and up to about 18 ms (a system tick and 2 ms) on a "
+    "Windows without the high-resolution timer.";
+
+#ifdef Py_TARGET_ABI3T
+// abi3t has no PyModuleDef: the interpreter reads the module from this array, which it
+// may keep without a copy (all static). The abi slot lets it refuse a build it cannot load.
+PyABIInfo_VAR(abiInfo);
+PySlot moduleSlots[] = {
+    PySlot_PTR_STATIC(Py_mod_abi, &abiInfo),
+    PySlot_PTR_STATIC(Py_mod_name, "tempoloom"),
+    PySlot_PTR_STATIC(Py_mod_doc, moduleDoc),
+    PySlot_PTR(Py_mod_exec, execEntry),
+    PySlot_PTR(Py_mod_gil, Py_MOD_GIL_NOT_USED),
+    // As below.
+    PySlot_PTR(Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED),
+    {},  // the end
+};
+#else
 PyModuleDef_Slot moduleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(execEntry)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
@@ -184,11 +205,7 @@ PyModuleDef_Slot moduleSlots[] = {
 PyModuleDef moduleDefinition = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "tempoloom",
-    .m_doc =
-        "Precise timing for free-threaded Python: monotonic clocks and a sleep that "
-        "thread-sleeps for most of the wait and spins only at its end: for at most 200 "
-        "microseconds on Linux and macOS, about a millisecond on Windows, and up to about "
-        "18 ms (a system tick and 2 ms) on a Windows without the high-resolution timer.",
+    .m_doc = moduleDoc,
     .m_size = 0,
     .m_methods = nullptr,
     .m_slots = moduleSlots,
@@ -196,8 +213,13 @@ PyModuleDef moduleDefinition = {
     .m_clear = nullptr,
     .m_free = nullptr,
 };
+#endif
 
 }  // namespace
 }  // namespace tempoloom
 
+#ifdef Py_TARGET_ABI3T
+PyMODEXPORT_FUNC PyModExport_tempoloom() { return tempoloom::moduleSlots; }
+#else
 PyMODINIT_FUNC PyInit_tempoloom() { return PyModuleDef_Init(&tempoloom::moduleDefinition); }
+#endif

@@ -30,11 +30,12 @@ std::optional<std::string> strText(PyObject* object, Surrogates surrogates) {
     const char* errors = surrogates == Surrogates::keep ? "surrogatepass" : "strict";
     OwnedRef bytes =
         OwnedRef::steal(text ? PyUnicode_AsEncodedString(text.get(), "utf-8", errors) : nullptr);
-    if (!bytes) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &data, &size) != 0) {
         return std::nullopt;
     }
-    return std::string(PyBytes_AS_STRING(bytes.get()),
-                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    return std::string(data, static_cast<std::size_t>(size));
 }
 
 }  // namespace tempoloom

@@ -74,8 +74,12 @@ int fi_module(const char *path) {
     if (handle == NULL) {
         return 0;
     }
-    /* Its init function lies in its file, whatever path the file was loaded by. */
+    /* Its init function (abi3t: its export hook) lies in its file, whatever path the file
+       was loaded by. */
     void *init = dlsym(handle, "PyInit_tempoloom");
+    if (init == NULL) {
+        init = dlsym(handle, "PyModExport_tempoloom");
+    }
     Dl_info info;
     int found = init != NULL && dladdr(init, &info) != 0;
     if (found) {

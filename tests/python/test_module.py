@@ -25,7 +25,9 @@ def test_exports_exactly_the_init_function():
         [nm, "-D", "--defined-only", tempoloom.__file__], capture_output=True, text=True, check=True
     ).stdout
     symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
-    assert symbols == ["PyInit_tempoloom"]
+    # A module for abi3t is found through its export hook, which older interpreters ignore.
+    abi3t = tempoloom.__file__.endswith(".abi3t.so")
+    assert symbols == ["PyModExport_tempoloom" if abi3t else "PyInit_tempoloom"]
 
 
 @pytest.mark.skipif(
