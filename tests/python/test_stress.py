@@ -175,9 +175,10 @@ def test_reads_of_a_clock_that_one_thread_keeps_changing():
     zero, epoch = clock._timeAtLastReset, clock._epochTimeAtLastReset
     deadline = time.monotonic() + RUN_SECONDS / 2
 
+    # Each thread works at least once, however late a busy machine starts it.
     def writer():
         changes = 0
-        while time.monotonic() < deadline:
+        while time.monotonic() < deadline or not changes:
             clock.add(x)
             clock.addTime(t=x)
             changes += 2
@@ -185,7 +186,7 @@ def test_reads_of_a_clock_that_one_thread_keeps_changing():
 
     def reader(index):
         tally = collections.Counter()
-        while time.monotonic() < deadline:
+        while time.monotonic() < deadline or not tally["ok"]:
             try:
                 before = clock.getTime(False)
                 reading = clock.getTime() if index % 2 else clock.getTime(applyZero=True)
@@ -207,7 +208,6 @@ def test_reads_of_a_clock_that_one_thread_keeps_changing():
     changes, *tallies = run_threads(lambda i: reader(i) if i else writer(), 4)
     total = sum(tallies, collections.Counter())
     assert (clock._timeAtLastReset, clock._epochTimeAtLastReset) == (zero, epoch)
-    assert changes > 0 and total["ok"] > 0
     print(f"\nshared reads: {changes} changes, {dict(total)}")
 
 
