@@ -113,7 +113,8 @@ def _repeat(call):
 
 def _reads_of(clock):
     """A batch of 1000 reads as users write them: the method looked up on the clock each
-    time, which writes the clock's reference count as well as its borrow flag."""
+    time, from a variable of the enclosing function, which writes the clock's reference
+    count (a read itself writes nothing to the clock)."""
     def batch():
         for _ in range(1000):
             clock.getTime()

@@ -34,6 +34,13 @@ public:
 
     void releaseExclusive() noexcept { word_.store(free, std::memory_order_release); }
 
+    // For readers that take no hold: true while a writer holds the object. Writes nothing,
+    // so threads that read one object never contend for its line. The acquire pairs with
+    // releaseExclusive: a reader that sees a change ended sees every store it made.
+    bool heldExclusively() const noexcept {
+        return word_.load(std::memory_order_acquire) == exclusive;
+    }
+
     std::int64_t state() const noexcept { return word_.load(std::memory_order_relaxed); }
 
 private:

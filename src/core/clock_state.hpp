@@ -3,14 +3,29 @@
 
 #include "core/time.hpp"
 
+#include <atomic>
 #include <optional>
 
 namespace tempoloom {
 
+// The two doubles are stored by one writer at a time, under the object's exclusive hold,
+// while readers that take no hold may load them, so every access after construction is a
+// relaxed atomic (load, store). Relaxed is enough: a read returns one field, which an
+// atomic access cannot tear, and the reader's check of the guard (acquire, against the
+// writer's release) already shows it every change that ended before; a change that starts
+// after the check is seen before or after its store to that field, as separate calls could.
 struct ClockState {
     double timeAtLastReset = 0.0;       // the zero point, seconds since startInstant
     double epochTimeAtLastReset = 0.0;  // Unix time at which the zero point was set
     Instant startInstant;               // never changes after construction
+
+    static double load(const double& field) noexcept {
+        // The field is never a const object; atomic_ref<const T> comes only with C++26.
+        return std::atomic_ref(const_cast<double&>(field)).load(std::memory_order_relaxed);
+    }
+    static void store(double& field, double value) noexcept {
+        std::atomic_ref(field).store(value, std::memory_order_relaxed);
+    }
 
     // Reads the counter, then the wall clock; nothing when the wall clock reads before 1970.
     static std::optional<ClockState> start() {
@@ -25,7 +40,7 @@ struct ClockState {
     // Seconds since the zero point, or since startInstant without applyZero.
     double time(bool applyZero) const {
         const double elapsed = startInstant.elapsed().toSeconds();
-        return applyZero ? elapsed - timeAtLastReset : elapsed;
+        return applyZero ? elapsed - load(timeAtLastReset) : elapsed;
     }
 
     // Puts the zero point newT seconds after now, reading the counter, then the wall clock.
@@ -33,26 +48,28 @@ struct ClockState {
     // state rather than a torn one.
     [[nodiscard]] bool reset(double newT) {
         const double elapsed = startInstant.elapsed().toSeconds();
-        timeAtLastReset = elapsed + newT;
+        store(timeAtLastReset, elapsed + newT);
         const auto epoch = epochSeconds();
         if (!epoch) {
             return false;
         }
-        epochTimeAtLastReset = *epoch;
+        store(epochTimeAtLastReset, *epoch);
         return true;
     }
 
     // Moves the zero point, and its Unix time, t seconds later.
     void add(double t) {
-        timeAtLastReset += t;
-        epochTimeAtLastReset += t;
+        store(timeAtLastReset, load(timeAtLastReset) + t);
+        store(epochTimeAtLastReset, load(epochTimeAtLastReset) + t);
     }
 
     // Moves the zero point, and its Unix time, t seconds earlier.
     void addTime(double t) {
-        timeAtLastReset -= t;
-        epochTimeAtLastReset -= t;
+        store(timeAtLastReset, load(timeAtLastReset) - t);
+        store(epochTimeAtLastReset, load(epochTimeAtLastReset) - t);
     }
 };
+static_assert(std::atomic_ref<double>::is_always_lock_free &&
+              std::atomic_ref<double>::required_alignment <= alignof(double));
 
 }  // namespace tempoloom

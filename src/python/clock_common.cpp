@@ -110,12 +110,11 @@ PyTypeObject* TypeObjectCache::requireSlow() {
                "`");
 }
 
-Fallible<OwnedRef> readUnderSharedHold(ClockData& clock, double ClockState::* field) {
-    auto hold = SharedHold::take(clock.borrow);
-    if (!hold) {
-        return propagate(hold);
+Fallible<OwnedRef> readField(const ClockData& clock, double ClockState::* field) {
+    if (auto unchanged = checkNoChange(clock.borrow); !unchanged) {
+        return propagate(unchanged);
     }
-    return requireObject(PyFloat_FromDouble(clock.state.*field));
+    return requireObject(PyFloat_FromDouble(ClockState::load(clock.state.*field)));
 }
 
 PendingError wallClockError() {

@@ -19,8 +19,8 @@
 namespace tempoloom {
 
 // What every instance of both clock classes and their Python subclasses holds after the
-// interpreter's object header. Every call writes the header's reference counts and the
-// borrow flag, so the flag comes first, beside them.
+// interpreter's object header. Calls may write the header's reference counts, and changes
+// the borrow flag, so the flag comes first, beside them.
 struct ClockData {
     BorrowFlag borrow;  // guards state
     ClockState state;
@@ -49,6 +49,15 @@ static_assert(std::is_standard_layout_v<ClockObject>);
 inline constexpr int clockBasicSize = static_cast<int>(paddedSize(sizeof(ClockObject)));
 #endif
 
+// The RuntimeErrors of a refused read and of a refused change; fixed, since callers match
+// on them.
+inline PendingError readRefused() {
+    return PendingError::withMessage(PyExc_RuntimeError, "Already mutably borrowed");
+}
+inline PendingError changeRefused() {
+    return PendingError::withMessage(PyExc_RuntimeError, "Already borrowed");
+}
+
 // Scoped holds on a BorrowFlag: taken at once or refused with a RuntimeError, released on
 // every way out.
 template <bool Exclusive>
@@ -58,8 +67,7 @@ public:
         if (Exclusive ? flag.tryExclusive() : flag.tryShared()) {
             return Hold(flag);
         }
-        return failWith(PendingError::withMessage(
-            PyExc_RuntimeError, Exclusive ? "Already borrowed" : "Already mutably borrowed"));
+        return failWith(Exclusive ? changeRefused() : readRefused());
     }
 
     Hold(Hold&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
@@ -77,6 +85,18 @@ private:
 
 using SharedHold = Hold<false>;
 using ExclusiveHold = Hold<true>;
+
+// A read that runs no Python code takes no hold: it is refused while a change holds the
+// object, then loads its field. It writes nothing to the object, so threads reading one
+// clock do not pass its cache line back and forth, and a change is never refused because
+// of it. A read that may run Python code takes the shared hold, so that code cannot change
+// the clock under it.
+inline Fallible<void> checkNoChange(const BorrowFlag& flag) {
+    if (flag.heldExclusively()) {
+        return failWith(readRefused());
+    }
+    return {};
+}
 
 enum class ClockClass { monotonicClock, clock };
 
@@ -157,8 +177,8 @@ inline Fallible<ClockData*> checkedClock(ClockClass cls, PyObject* self) {
     return &asClock(self);
 }
 
-// A float from one field of the state, read under a shared hold.
-Fallible<OwnedRef> readUnderSharedHold(ClockData& clock, double ClockState::* field);
+// A float from one field of the state, read without a hold (checkNoChange).
+Fallible<OwnedRef> readField(const ClockData& clock, double ClockState::* field);
 
 // A method of one positional parameter: parses, checks self, takes the hold and converts
 // the argument (absent: `absent`), then runs body on the state with the hold still taken.

@@ -19,11 +19,36 @@ PyObject* newEntry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
 
 PyObject* getTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) noexcept {
-    return clockMethod<SharedHold>(
-        ClockClass::monotonicClock, getTimeParameters, self, args, nargs, kwnames, argToBool, true,
-        [](const ClockState& state, bool applyZero) -> Fallible<OwnedRef> {
-            return requireObject(PyFloat_FromDouble(state.time(applyZero)));
-        });
+    return objectEntry([&]() -> Fallible<OwnedRef> {
+        std::array<BorrowedRef, 1> slots{};
+        if (auto parsed = parseVector(getTimeParameters, args, nargs, kwnames, slots); !parsed) {
+            return propagate(parsed);
+        }
+        auto checked = checkedClock(ClockClass::monotonicClock, self);
+        if (!checked) {
+            return propagate(checked);
+        }
+        ClockData& clock = **checked;
+        // No argument or a bool: nothing to convert, no Python code runs, no hold.
+        PyObject* given = slots[0].get();
+        if (given == nullptr || Py_IS_TYPE(given, &PyBool_Type)) {
+            if (auto unchanged = checkNoChange(clock.borrow); !unchanged) {
+                return propagate(unchanged);
+            }
+            return requireObject(PyFloat_FromDouble(clock.state.time(given != Py_False)));
+        }
+        // Anything else is converted, or refused, under the shared hold: numpy's __bool__ is
+        // Python code, which must not change the clock while this read holds it.
+        auto hold = SharedHold::take(clock.borrow);
+        if (!hold) {
+            return propagate(hold);
+        }
+        auto applyZero = convertArgument(getTimeParameters.positional[0], slots[0], argToBool);
+        if (!applyZero) {
+            return propagate(applyZero);
+        }
+        return requireObject(PyFloat_FromDouble(clock.state.time(*applyZero)));
+    });
 }
 
 PyObject* getLastResetTimeEntry(PyObject* self, PyObject*) noexcept {
@@ -32,19 +57,17 @@ PyObject* getLastResetTimeEntry(PyObject* self, PyObject*) noexcept {
         if (!clock) {
             return propagate(clock);
         }
-        return readUnderSharedHold(**clock, &ClockState::timeAtLastReset);
+        return readField(**clock, &ClockState::timeAtLastReset);
     });
 }
 
 // The interpreter's descriptors hand the getters instances of the class only.
 PyObject* timeAtLastResetGetter(PyObject* self, void*) noexcept {
-    return objectEntry(
-        [&] { return readUnderSharedHold(asClock(self), &ClockState::timeAtLastReset); });
+    return objectEntry([&] { return readField(asClock(self), &ClockState::timeAtLastReset); });
 }
 
 PyObject* epochTimeAtLastResetGetter(PyObject* self, void*) noexcept {
-    return objectEntry(
-        [&] { return readUnderSharedHold(asClock(self), &ClockState::epochTimeAtLastReset); });
+    return objectEntry([&] { return readField(asClock(self), &ClockState::epochTimeAtLastReset); });
 }
 
 PyMethodDef methods[] = {

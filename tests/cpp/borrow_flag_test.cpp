@@ -16,6 +16,7 @@ TEST(BorrowFlag, SharedHoldsCountAndBlockTheWriter) {
     EXPECT_TRUE(flag.tryShared());
     EXPECT_TRUE(flag.tryShared());
     EXPECT_EQ(flag.state(), 2);
+    EXPECT_FALSE(flag.heldExclusively());
     EXPECT_FALSE(flag.tryExclusive());
     EXPECT_EQ(flag.state(), 2);
     flag.releaseShared();
@@ -27,13 +28,16 @@ TEST(BorrowFlag, SharedHoldsCountAndBlockTheWriter) {
 
 TEST(BorrowFlag, ExclusiveHoldRefusesEveryone) {
     BorrowFlag flag;
+    EXPECT_FALSE(flag.heldExclusively());
     ASSERT_TRUE(flag.tryExclusive());
     EXPECT_EQ(flag.state(), -1);
+    EXPECT_TRUE(flag.heldExclusively());
     EXPECT_FALSE(flag.tryShared());
     EXPECT_FALSE(flag.tryExclusive());
     EXPECT_EQ(flag.state(), -1);
     flag.releaseExclusive();
     EXPECT_EQ(flag.state(), 0);
+    EXPECT_FALSE(flag.heldExclusively());
     EXPECT_TRUE(flag.tryShared());
 }
 

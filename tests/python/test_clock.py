@@ -135,6 +135,67 @@ def test_conversion_meets_the_exclusive_hold(change, use, message):
     clock.getTime()
 
 
+class NumpyBool:
+    """Taken for numpy's boolean by its type's name (numpy is not in every environment
+    that runs these tests); its __bool__ runs the action it is given."""
+
+    def __init__(self, action=lambda: None):
+        self.action = action
+
+    def __bool__(self):
+        self.action()
+        return True
+
+
+NumpyBool.__module__ = "numpy"
+NumpyBool.__name__ = NumpyBool.__qualname__ = "bool_"
+
+
+def test_held_clocks_refuse_after_parsing_and_before_converting():
+    # Under a change's exclusive hold: parsing errors first, then the hold, then the
+    # conversion; a bool or none runs no conversion but meets the hold all the same.
+    clock = Clock()
+    seen = []
+
+    def attempt(call):
+        try:
+            call()
+        except (TypeError, RuntimeError) as error:
+            seen.append((type(error), str(error)))
+
+    def inside_add():
+        for call in (lambda: clock.getTime(True, 1), lambda: clock.add(),
+                     lambda: clock.getTime(False), lambda: clock.getTime(applyZero=True),
+                     lambda: clock.getTime("yes"), lambda: clock.getTime(NumpyBool()),
+                     lambda: clock.add("x")):
+            attempt(call)
+
+    clock.add(Reading(inside_add))
+    mutably, borrowed = "Already mutably borrowed", "Already borrowed"
+    assert seen == [
+        (TypeError, "MonotonicClock.getTime() takes from 0 to 1 positional arguments but 2 were"
+                    " given"),
+        (TypeError, "Clock.add() missing 1 required positional argument: 't'"),
+        (RuntimeError, mutably), (RuntimeError, mutably), (RuntimeError, mutably),
+        (RuntimeError, mutably), (RuntimeError, borrowed),
+    ]
+
+    # A read whose argument runs Python code (a numpy boolean's __bool__) holds the clock
+    # while it converts: other reads go on, a change is refused.
+    def inside_get_time():
+        clock.getTime()
+        clock.getLastResetTime()
+        for change in (clock.reset, lambda: clock.add(1.0), lambda: clock.addTime(1.0)):
+            attempt(change)
+
+    seen.clear()
+    before = state(clock)
+    clock.getTime(applyZero=NumpyBool(inside_get_time))
+    assert seen == [(RuntimeError, borrowed)] * 3
+    assert state(clock) == before
+    clock.reset()
+
+
 def test_conversions_of_other_objects():
     class Minus:
         def __float__(self):

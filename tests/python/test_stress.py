@@ -166,6 +166,51 @@ def test_shared_clocks_under_contention():
     print(f"\nstress: {THREADS} threads, {dict(total)}")
 
 
+def test_reads_of_a_clock_that_one_thread_keeps_changing():
+    # One writer moves the zero point by a large X and back, without pause; readers take
+    # no hold, so the writer is never refused, and every value read is one of its two
+    # states. X and the wall-clock record are exact in doubles, so values compare exactly.
+    x = 2.0**20
+    clock = Clock()
+    zero, epoch = clock._timeAtLastReset, clock._epochTimeAtLastReset
+    deadline = time.monotonic() + RUN_SECONDS / 2
+
+    # Each thread works at least once, however late a busy machine starts it.
+    def writer():
+        changes = 0
+        while time.monotonic() < deadline or not changes:
+            clock.add(x)
+            clock.addTime(t=x)
+            changes += 2
+        return changes
+
+    def reader(index):
+        tally = collections.Counter()
+        while time.monotonic() < deadline or not tally["ok"]:
+            try:
+                before = clock.getTime(False)
+                reading = clock.getTime() if index % 2 else clock.getTime(applyZero=True)
+                after = clock.getTime(False)
+                # The elapsed time of the reading lies between the two raw ones.
+                assert any(before - 1e-6 <= reading + offset <= after + 1e-6
+                           for offset in (zero, zero + x))
+                assert before <= after
+                assert clock.getLastResetTime() in (zero, zero + x)
+                assert clock._timeAtLastReset in (zero, zero + x)
+                assert clock._epochTimeAtLastReset in (epoch, epoch + x)
+                tally["ok"] += 1
+            except RuntimeError as error:
+                if str(error) != "Already mutably borrowed" or type(error) is not RuntimeError:
+                    raise
+                tally["refused"] += 1
+        return tally
+
+    changes, *tallies = run_threads(lambda i: reader(i) if i else writer(), 4)
+    total = sum(tallies, collections.Counter())
+    assert (clock._timeAtLastReset, clock._epochTimeAtLastReset) == (zero, epoch)
+    print(f"\nshared reads: {changes} changes, {dict(total)}")
+
+
 def test_many_threads_sleep_with_good_and_bad_arguments():
     threads = 24
     panic_message = "cannot convert float seconds to Duration: value is either too big or NaN"
