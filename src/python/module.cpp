@@ -6,7 +6,6 @@
 #include "python/clock_common.hpp"
 
 #include <atomic>
-#include <mutex>
 
 namespace tempoloom {
 namespace {
@@ -104,7 +103,6 @@ Fallible<void> addClass(PyObject* module, ClockClass cls) {
 // it again, and they would then point into the freed one. They are dropped when it
 // finalizes and made again by the next import.
 std::atomic<bool> forgetRegistered{false};
-std::mutex forgetRegistration;
 
 // Runs after the interpreter has finalized, when no API may be called: it only drops
 // pointers, and arms the next import to register it again.
@@ -118,16 +116,18 @@ void forgetInterpreterObjects() noexcept {
 
 // Once per interpreter life, not per import: the interpreter has room for 32 such
 // callbacks. Without one the import fails rather than leave the pointers to dangle.
+// No lock: a thread parked at finalization, or absent in a fork's child, would keep it
+// locked for good. Racing first imports may both register; the callback runs twice then,
+// which is harmless.
 Fallible<void> forgetAtFinalization() {
     if (forgetRegistered.load(std::memory_order_acquire)) {
         return {};
     }
-    // A registration in progress is waited for detached.
-    const auto lock = lockDetached(forgetRegistration);
-    if (forgetRegistered.load(std::memory_order_acquire)) {
-        return {};
-    }
-    if (Py_AtExit(forgetInterpreterObjects) != 0) {
+    // A racing first import may have taken the last place with the same callback; then the
+    // failure is none. (Caught between its registration and its flag, this one still fails:
+    // all 32 places taken and a race at once, and a retry succeeds.)
+    if (Py_AtExit(forgetInterpreterObjects) != 0 &&
+        !forgetRegistered.load(std::memory_order_acquire)) {
         return failWith(PendingError::withMessage(
             PyExc_RuntimeError,
             "tempoloom cannot register its clean-up for interpreter finalization: the "
