@@ -6,6 +6,7 @@
 #include "python/clock_common.hpp"
 
 #include <atomic>
+#include <cstdint>
 
 namespace tempoloom {
 namespace {
@@ -137,12 +138,34 @@ Fallible<void> forgetAtFinalization() {
     return {};
 }
 
+// The type objects and the PanicException type are made by the first import and shared by
+// every module object after it: a subinterpreter must neither make them nor use them. The
+// free-threaded build refuses it through the slot below already; a legacy subinterpreter of
+// the default build skips that check and comes here.
+Fallible<void> refuseSubinterpreters() {
+    // The main interpreter's ID is 0; PyInterpreterState_Main is not in the stable ABI.
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id < 0) {
+        return failFromInterpreter();
+    }
+    if (id != 0) {
+        return failWith(PendingError::withMessage(
+            PyExc_ImportError,
+            "module tempoloom does not support loading in subinterpreters; import it in the "
+            "main interpreter"));
+    }
+    return {};
+}
+
 Fallible<void> execModule(PyObject* module) {
     if (module == nullptr) {
         return failFromInterpreter();
     }
     if (!PyModule_Check(module)) {
         return failWith(PendingError::typeMismatch(module, &PyModule_Type));
+    }
+    if (auto refused = refuseSubinterpreters(); !refused) {
+        return refused;
     }
     if (auto registered = forgetAtFinalization(); !registered) {
         return registered;
@@ -197,7 +220,8 @@ PyModuleDef_Slot moduleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(execEntry)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     // The type objects are shared by every module object and belong to the main
-    // interpreter: a subinterpreter that used them would crash when it ends.
+    // interpreter: a subinterpreter that used them would crash when it ends. The default
+    // build lets legacy subinterpreters past this; execModule refuses them too.
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };
