@@ -45,7 +45,7 @@ static const char roundScript[] =
 // the import has reached the module's own code (where it used to detach holding a lock):
 // with the GIL, after holding it long enough for the thread to be waiting to attach.
 static const char finalizeDuringImportScript[] =
-    "import atexit, sys, threading\n"
+    "import atexit, os, sys, threading\n"
     "sys.setswitchinterval(1e-6)\n"
     "reached = [False]\n"
     "go = threading.Event()\n"
@@ -59,13 +59,17 @@ static const char finalizeDuringImportScript[] =
     "    go.wait()\n"
     "    sys.setprofile(before_exec)\n"
     "    import tempoloom\n"
+    "importer = threading.Thread(target=first_import, daemon=True)\n"
     "def finalize_during_import():\n"
     "    go.set()\n"
-    "    while not reached[0]:\n"
+    "    while not reached[0] and importer.is_alive():\n"
     "        pass\n"
+    "    if not reached[0]:\n"
+    "        print('embed: the import ended before the module code ran', file=sys.stderr)\n"
+    "        os._exit(1)\n"
     "    if sys._is_gil_enabled():\n"
     "        b'\\0' * 200_000_000\n"
-    "threading.Thread(target=first_import, daemon=True).start()\n"
+    "importer.start()\n"
     "atexit.register(finalize_during_import)\n";
 
 static volatile sig_atomic_t currentRound = 0;

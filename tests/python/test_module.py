@@ -209,8 +209,10 @@ def first_import():
 
 thread = threading.Thread(target=first_import)
 thread.start()
-while not reached[0]:
+while not reached[0] and thread.is_alive():
     pass
+if not reached[0]:
+    sys.exit("the import ended before the module's code ran")
 if sys._is_gil_enabled():
     # Keep the GIL, with no call, while the importer detaches and waits to attach again.
     b"\\0" * 200_000_000
