@@ -172,8 +172,8 @@ tl_parallel_tests() {
 }
 
 # An application embedding the interpreter of an environment (tests/embed/embed.c), built
-# against it and run: three rounds of starting the interpreter, using the module and
-# finalizing it. Arguments: a name, the environment's interpreter, the folder to import
+# against it and run: five rounds of starting the interpreter, using the module and
+# finalizing it, two of them finalizing it during another thread's first import. Arguments: a name, the environment's interpreter, the folder to import
 # the module from (empty: the environment's site-packages), compiler flags (a
 # sanitizer's), then a command prefix to run the program with (env VAR=... for one).
 tl_embed_test() {
@@ -207,7 +207,7 @@ PY
     # shellcheck disable=SC2086 # the flags are lists of words
     tl_logged "embedding ($name)" "$log" gcc -std=c11 -Wall -Wextra -Werror -O1 -g $cflags \
         "${config[2]}" "$TL_ROOT/tests/embed/embed.c" -o "$dir/$name" ${config[3]}
-    tl_say "embedding ($name): three rounds of starting the interpreter, using tempoloom, finalizing"
+    tl_say "embedding ($name): five rounds of starting the interpreter, using tempoloom, finalizing (two during another thread's first import)"
     tl_logged "embedding ($name)" "$log" "$@" env PYTHONHOME="${config[0]}" \
         PYTHONPATH="${modules:-${config[1]}}" PYTHONNOUSERSITE=1 "$dir/$name"
     tl_say "embedding ($name): $(grep -c '^embed: round [0-9] passed$' "$log") rounds passed"

@@ -6,7 +6,7 @@
 #   wheel built from it and repaired to a manylinux tag, its linkage checked, installed into
 #   a fresh environment and the Python tests run against it (pytest), then again with each
 #   test on four threads at once; an application that embeds the interpreter and starts it
-#   three times, the module in use each time; stubtest and mypy --strict; the Python tests
+#   five times, the module in use each time or imported while it finalizes; stubtest and mypy --strict; the Python tests
 #   and the embedding application again on the default (GIL) interpreter, and the Python
 #   tests on a free-threaded CPython 3.15, each from a wheel made the same way; the checks
 #   the publish job makes before an upload; the resumed-fault test against each C++ runtime

@@ -4,11 +4,9 @@
 #include "python/errors.hpp"
 
 #include "core/internal_fault.hpp"
-#include "python/thread_attach.hpp"
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <utility>
 
 namespace tempoloom {
@@ -23,7 +21,6 @@ constexpr const char* panicDoc =
     "exit instead of being swallowed by a broad `except Exception`.";
 
 std::atomic<PyObject*> panicType{nullptr};
-std::mutex panicTypeLock;
 
 std::string describePendingException() {
     OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
@@ -165,11 +162,6 @@ PyObject* panicExceptionType() {
     if (PyObject* type = panicType.load(std::memory_order_acquire)) {
         return type;
     }
-    // A creation in progress is waited for detached.
-    const auto lock = lockDetached(panicTypeLock);
-    if (PyObject* type = panicType.load(std::memory_order_acquire)) {
-        return type;
-    }
     // The module and name are fixed, odd as they look here: callers catch the exception
     // and log readers match on them by exactly this name.
     OwnedRef made = OwnedRef::steal(PyErr_NewExceptionWithDoc(
@@ -177,14 +169,16 @@ PyObject* panicExceptionType() {
     if (!made) {
         raiseFault("Failed to initialize new exception type. " + describePendingException());
     }
-    PyObject* type = made.release();  // kept until the interpreter finalizes
-    panicType.store(type, std::memory_order_release);
-    return type;
+    // Racing creators: the first store wins, the others drop theirs. No lock: a thread
+    // parked at finalization, or absent in a fork's child, would keep it locked for good.
+    PyObject* stored = nullptr;
+    if (panicType.compare_exchange_strong(stored, made.get(), std::memory_order_acq_rel,
+                                          std::memory_order_acquire)) {
+        return made.release();  // kept until the interpreter finalizes
+    }
+    return stored;
 }
 
-void forgetPanicExceptionType() noexcept {
-    // Not under the lock: a daemon thread may have been stopped for good holding it.
-    panicType.store(nullptr, std::memory_order_release);
-}
+void forgetPanicExceptionType() noexcept { panicType.store(nullptr, std::memory_order_release); }
 
 }  // namespace tempoloom

@@ -6,7 +6,7 @@
 #include "python/clock_common.hpp"
 
 #include <atomic>
-#include <mutex>
+#include <cstdint>
 
 namespace tempoloom {
 namespace {
@@ -104,7 +104,6 @@ Fallible<void> addClass(PyObject* module, ClockClass cls) {
 // it again, and they would then point into the freed one. They are dropped when it
 // finalizes and made again by the next import.
 std::atomic<bool> forgetRegistered{false};
-std::mutex forgetRegistration;
 
 // Runs after the interpreter has finalized, when no API may be called: it only drops
 // pointers, and arms the next import to register it again.
@@ -118,16 +117,18 @@ void forgetInterpreterObjects() noexcept {
 
 // Once per interpreter life, not per import: the interpreter has room for 32 such
 // callbacks. Without one the import fails rather than leave the pointers to dangle.
+// No lock: a thread parked at finalization, or absent in a fork's child, would keep it
+// locked for good. Racing first imports may both register; the callback runs twice then,
+// which is harmless.
 Fallible<void> forgetAtFinalization() {
     if (forgetRegistered.load(std::memory_order_acquire)) {
         return {};
     }
-    // A registration in progress is waited for detached.
-    const auto lock = lockDetached(forgetRegistration);
-    if (forgetRegistered.load(std::memory_order_acquire)) {
-        return {};
-    }
-    if (Py_AtExit(forgetInterpreterObjects) != 0) {
+    // A racing first import may have taken the last place with the same callback; then the
+    // failure is none. (Caught between its registration and its flag, this one still fails:
+    // all 32 places taken and a race at once, and a retry succeeds.)
+    if (Py_AtExit(forgetInterpreterObjects) != 0 &&
+        !forgetRegistered.load(std::memory_order_acquire)) {
         return failWith(PendingError::withMessage(
             PyExc_RuntimeError,
             "tempoloom cannot register its clean-up for interpreter finalization: the "
@@ -137,12 +138,34 @@ Fallible<void> forgetAtFinalization() {
     return {};
 }
 
+// The type objects and the PanicException type are made by the first import and shared by
+// every module object after it: a subinterpreter must neither make them nor use them. The
+// free-threaded build refuses it through the slot below already; a legacy subinterpreter of
+// the default build skips that check and comes here.
+Fallible<void> refuseSubinterpreters() {
+    // The main interpreter's ID is 0; PyInterpreterState_Main is not in the stable ABI.
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id < 0) {
+        return failFromInterpreter();
+    }
+    if (id != 0) {
+        return failWith(PendingError::withMessage(
+            PyExc_ImportError,
+            "module tempoloom does not support loading in subinterpreters; import it in the "
+            "main interpreter"));
+    }
+    return {};
+}
+
 Fallible<void> execModule(PyObject* module) {
     if (module == nullptr) {
         return failFromInterpreter();
     }
     if (!PyModule_Check(module)) {
         return failWith(PendingError::typeMismatch(module, &PyModule_Type));
+    }
+    if (auto refused = refuseSubinterpreters(); !refused) {
+        return refused;
     }
     if (auto registered = forgetAtFinalization(); !registered) {
         return registered;
@@ -197,7 +220,8 @@ PyModuleDef_Slot moduleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(execEntry)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     // The type objects are shared by every module object and belong to the main
-    // interpreter: a subinterpreter that used them would crash when it ends.
+    // interpreter: a subinterpreter that used them would crash when it ends. The default
+    // build lets legacy subinterpreters past this; execModule refuses them too.
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };

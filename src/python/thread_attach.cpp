@@ -53,11 +53,6 @@ void drainDeferredReleases() noexcept {
     }
 }
 
-std::unique_lock<std::mutex> lockDetached(std::mutex& mutex) {
-    const DetachGuard detached;
-    return std::unique_lock(mutex);
-}
-
 void forgetDeferredReleases() noexcept {
     DeferredList& list = deferredList();
     std::lock_guard guard(list.lock);

@@ -5,7 +5,6 @@
 #include "python/interpreter.hpp"
 
 #include <cstdint>
-#include <mutex>
 
 namespace tempoloom {
 
@@ -37,9 +36,5 @@ private:
     std::int64_t savedDepth_;
     PyThreadState* threadState_;
 };
-
-// Locks a mutex that its holder may keep across interpreter calls, waiting detached so that
-// the wait never stalls the interpreter; returns attached, holding it.
-std::unique_lock<std::mutex> lockDetached(std::mutex& mutex);
 
 }  // namespace tempoloom

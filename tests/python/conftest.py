@@ -10,9 +10,9 @@ import pytest
 def run_python():
     """Runs code in a fresh interpreter of the same environment; returns the result."""
 
-    def run(code, *, env=None, flags=()):
+    def run(code, *, env=None, flags=(), args=()):
         return subprocess.run(
-            [sys.executable, *flags, "-c", code],
+            [sys.executable, *flags, "-c", code, *args],
             capture_output=True,
             text=True,
             timeout=120,

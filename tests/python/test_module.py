@@ -1,6 +1,7 @@
 """What the interpreter sees of the module and its classes before any call."""
 
 import importlib
+import os
 import shutil
 import subprocess
 import sys
@@ -134,11 +135,11 @@ def test_reimport_reuses_type_objects():
 
 @pytest.mark.thread_unsafe(reason="starts a process")
 def test_subinterpreters_are_refused_and_the_main_interpreter_goes_on(run_python):
-    # Both kinds: one with the main interpreter's legacy settings, one isolated. Through
+    # Both kinds: one with the main interpreter's legacy settings, one isolated, each before
+    # the process's first import, which must then be the main interpreter's. Through
     # _interpreters, which 3.13 has too (concurrent.interpreters came with 3.14).
     result = run_python("""
 import _interpreters
-import tempoloom
 
 probe = '''
 try:
@@ -148,21 +149,106 @@ except ImportError as error:
 else:
     print("imported")
 '''
-legacy = _interpreters.create("legacy")
-_interpreters.run_string(legacy, probe)
-_interpreters.run_string(legacy, "import tempoloom; tempoloom.Clock().add(1.0)")
-_interpreters.destroy(legacy)
-isolated = _interpreters.create("isolated")
-assert _interpreters.exec(isolated, probe) is None
-_interpreters.destroy(isolated)
+for kind in ("legacy", "isolated"):
+    interpreter = _interpreters.create(kind)
+    assert _interpreters.exec(interpreter, probe) is None
+    _interpreters.destroy(interpreter)
+import tempoloom
 clock = tempoloom.Clock()
 clock.add(1.0)
 print("main", clock.getTime() < 0.0)
+try:
+    tempoloom.sleep(float("nan"))
+except BaseException as error:
+    print("panic", type(error) in BaseException.__subclasses__())
 """)
     assert result.returncode == 0, result.stderr
     refused = "ImportError module tempoloom does not support loading in subinterpreters"
-    # With the GIL, CPython's legacy settings share the main interpreter's GIL and memory
-    # and skip the check on purpose: the import goes through there, and ends cleanly.
+    # The default build lets a legacy subinterpreter past the module's declaration; the
+    # module refuses it itself, and says what to do instead.
     free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
-    legacy = refused if free_threaded else "imported"
-    assert result.stdout.splitlines() == [legacy, refused, "main True"]
+    legacy = refused if free_threaded else refused + "; import it in the main interpreter"
+    assert result.stdout.splitlines() == [legacy, refused, "main True", "panic True"]
+
+
+# A first import on a thread while the main thread forks, the fork timed for each moment the
+# import used to take a native lock and re-attach with it held: the finalization hook's
+# registration, and the PanicException type's creation (the import fetches an error on its
+# way, since __all__ does not exist yet). The child then loads the module and uses it.
+FORK_DURING_FIRST_IMPORT = """
+import importlib.util, os, sys, threading, time
+
+moment = sys.argv[1]
+sys.setswitchinterval(1e-6)
+reached = [False]
+
+def before_exec(frame, event, arg):
+    if event == "c_call" and getattr(arg, "__name__", "") == "exec_dynamic":
+        sys.setprofile(None)
+        arrived()
+
+def before_all(name):
+    error = AttributeError(name)
+    arrived()
+    raise error
+
+def arrived():
+    # No call from here until the native code detaches, so that the other thread cannot
+    # take over before; the long operation makes it ask to.
+    reached[0] = True
+    b"\\0" * 20_000_000
+
+def first_import():
+    spec = importlib.util.find_spec("tempoloom")
+    module = importlib.util.module_from_spec(spec)  # not in sys.modules: the child imports it
+    if moment == "registration":
+        sys.setprofile(before_exec)
+    else:
+        module.__getattr__ = before_all
+    spec.loader.exec_module(module)
+
+thread = threading.Thread(target=first_import)
+thread.start()
+while not reached[0] and thread.is_alive():
+    pass
+if not reached[0]:
+    sys.exit("the import ended before the module's code ran")
+if sys._is_gil_enabled():
+    # Keep the GIL, with no call, while the importer detaches and waits to attach again.
+    b"\\0" * 200_000_000
+pid = os.fork()
+if pid == 0:
+    import tempoloom
+    tempoloom.sleep(0.001)
+    assert tempoloom.Clock().getTime() >= 0.0
+    try:
+        tempoloom.sleep(float("nan"))
+    except BaseException as error:
+        assert type(error).__name__ == "PanicException"
+    os._exit(0)
+thread.join()
+deadline = time.monotonic() + 30
+while not (ended := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
+    time.sleep(0.01)
+if not ended[0]:
+    os.kill(pid, 9)
+    sys.exit("the child hung")
+sys.exit(os.waitstatus_to_exitcode(ended[1]))
+"""
+
+# With the GIL the hand-over is forced, so the fork meets the importer waiting to attach
+# every time. Without it the importer attaches again unhindered within a microsecond, and
+# the fork seldom meets it; the GIL of the free-threaded build is forced on for one run.
+GIL_MODES = ["gil=1", "gil=0"] if sysconfig.get_config_var("Py_GIL_DISABLED") else ["default"]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@pytest.mark.parametrize("gil", GIL_MODES)
+@pytest.mark.parametrize("moment", ["registration", "panic type"])
+@pytest.mark.thread_unsafe(reason="starts a process")
+def test_fork_during_first_import_leaves_the_child_a_working_module(run_python, moment, gil):
+    flags = ("-W", "ignore::DeprecationWarning")  # fork() of a process with threads
+    if gil != "default":
+        flags += ("-X", gil)
+    result = run_python(FORK_DURING_FIRST_IMPORT, flags=flags, args=(moment,))
+    assert result.returncode == 0, result.stderr
