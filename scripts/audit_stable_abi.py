@@ -1,6 +1,6 @@
 """cibuildwheel's audit of a stable-ABI wheel: abi3audit, allowing what it cannot know.
 
-abi3audit (0.0.26) knows no abi3t. It audits the cp315-abi3.abi3t wheel as plain abi3 for
+abi3audit (0.0.26) knows no abi3t. It audits the cp315-abi3t wheel as plain abi3 for
 3.15, which abi3t is a subset of, and takes PyModExport_tempoloom, the export hook through
 which an abi3t module is found, for a symbol outside the stable ABI. That one finding is
 expected in that wheel's module; any other fails the audit, as abi3audit --strict would.

@@ -322,15 +322,39 @@ tl_gil_313_tests() {
     tl_embed_test gil-3.13 "$TL_ROOT/build/gil-3.13-test-venv/bin/python" "" ""
 }
 
-# The abi3t wheel the free-threaded 3.15 built, on the default CPython 3.15, which installs
-# it (cp315-abi3.abi3t) in preference to the abi3 one.
+# The default CPython 3.15: its pip, given both stable-ABI wheels, takes the abi3 one (the
+# abi3t wheel is tagged for free-threaded interpreters alone), and the suite runs against
+# it. The abi3t file loads there too, as abi3t promises: the suite again, against that very
+# file taken out of its wheel.
 tl_gil_315_tests() {
-    local python
+    local python abi3 abi3t venv=$TL_ROOT/build/gil-3.15-test-venv dir=$TL_ROOT/build/gil-3.15-abi3t
+    local chosen module
     python=$(tl_gil_315_interpreter)
     tl_is_default_build "$python" 3.15 || tl_die "$python is not a default CPython 3.15"
-    tl_say "gil-3.15 interpreter: $python, the abi3t wheel"
-    tl_wheel_tests gil-3.15 "$python" \
-        "${TL_ABI3T_WHEEL:-$(ls "$TL_ROOT"/build/dist/free-threaded-3.15/tempoloom-*.whl)}"
+    abi3=${TL_ABI3_WHEEL:-$(ls "$TL_ROOT"/build/dist/gil/tempoloom-*.whl)}
+    abi3t=${TL_ABI3T_WHEEL:-$(ls "$TL_ROOT"/build/dist/free-threaded-3.15/tempoloom-*.whl)}
+    tl_say "gil-3.15 interpreter: $python, the abi3 wheel"
+    tl_wheel_tests gil-3.15 "$python" "$abi3"
+    rm -rf "$dir"
+    mkdir -p "$dir/wheels"
+    cp "$abi3" "$abi3t" "$dir/wheels"
+    chosen=$("$venv/bin/python" -m pip --disable-pip-version-check install --dry-run --quiet \
+        --ignore-installed --no-deps --no-index --only-binary :all: --find-links "$dir/wheels" \
+        --report - tempoloom | "$venv/bin/python" -c \
+        'import json, sys; print(json.load(sys.stdin)["install"][0]["download_info"]["url"].rsplit("/", 1)[-1])')
+    [ "$chosen" = "$(basename "$abi3")" ] ||
+        tl_die "gil-3.15: pip chose $chosen of $(basename "$abi3") and $(basename "$abi3t")"
+    tl_say "gil-3.15: pip chooses $chosen of the two stable-ABI wheels"
+    "$venv/bin/python" -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as wheel:
+    wheel.extract("tempoloom.abi3t.so", sys.argv[2])' "$abi3t" "$dir" ||
+        tl_die "gil-3.15: no tempoloom.abi3t.so in $abi3t"
+    module=$(cd "$TL_ROOT/tests/python" && PYTHONPATH=$dir "$venv/bin/python" -c \
+        'import tempoloom; print(tempoloom.__file__)')
+    [ "$module" -ef "$dir/tempoloom.abi3t.so" ] || tl_die "gil-3.15: imported $module, not the abi3t file"
+    tl_say "gil-3.15: tempoloom.abi3t.so from $(basename "$abi3t") (sha256 $(sha256sum "$module" |
+        cut -c1-16)): running the python tests"
+    (cd "$TL_ROOT/tests/python" && PYTHONPATH=$dir "$venv/bin/python" -m pytest -p no:cacheprovider -q)
 }
 
 # The resumed-fault test against each C++ runtime configuration the build can choose: both
@@ -417,7 +441,7 @@ tl_free_threaded_315_tests() {
             -I"$include" $abi "${files[@]}" ||
             tl_die "stage 'free-threaded 3.15' failed: src/python compiled with -I$include $abi"
     done
-    # The wheel is the abi3t one (cp315-abi3.abi3t), which the default 3.15 installs too.
+    # The wheel is the abi3t one (cp315-abi3t); tl_gil_315_tests runs its file on a default 3.15.
     tl_interpreter_tests free-threaded-3.15 "$python"
     TL_ABI3T_WHEEL=$TL_WHEEL
 }
