@@ -23,6 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fixed_rate import (fixed_rate_loops, loop_under_load, percentile,  # noqa: E402
                         print_loops, print_under_load)
 from import_time import import_time  # noqa: E402
+from shared_reads import BATCH, _throughput as threaded_throughput  # noqa: E402
 from svg_plot import overshoot_svg  # noqa: E402
 
 try:
@@ -106,7 +107,7 @@ def clock_reads(repeat=7, number=200_000):
 def _repeat(call):
     """A batch of 1000 calls of a callable looked up once."""
     def batch():
-        for _ in range(1000):
+        for _ in range(BATCH):
             call()
     return batch
 
@@ -116,35 +117,16 @@ def _reads_of(clock):
     time, from a variable of the enclosing function, which writes the clock's reference
     count (a read itself writes nothing to the clock)."""
     def batch():
-        for _ in range(1000):
+        for _ in range(BATCH):
             clock.getTime()
     return batch
 
 
 def _throughput(make_batch, threads, seconds=0.4):
     """Calls per second of threads each running batches of 1000 calls, make_batch(i)'s."""
-    counts = [0] * threads
-    barrier = threading.Barrier(threads + 1)
-    stop = threading.Event()
-
-    def worker(i):
-        batch = make_batch(i)
-        n = 0
-        barrier.wait()
-        while not stop.is_set():
-            batch()
-            n += 1000
-        counts[i] = n
-
-    pool = [threading.Thread(target=worker, args=(i,)) for i in range(threads)]
-    for thread in pool:
-        thread.start()
-    barrier.wait()
-    time.sleep(seconds)
-    stop.set()
-    for thread in pool:
-        thread.join()
-    return sum(counts) / seconds
+    calls, _ = threaded_throughput(lambda batch: batch(), [make_batch(i) for i in range(threads)],
+                                   seconds)
+    return calls
 
 
 def threaded_reads():
