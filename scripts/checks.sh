@@ -304,19 +304,12 @@ tl_gil_tests() {
     tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
 }
 
-# Whether the interpreter is a default (GIL) CPython of the series.
-tl_is_default_build() {
-    "$1" -c 'import sys, sysconfig
-assert "%d.%d" % sys.version_info[:2] == sys.argv[1]
-assert not sysconfig.get_config_var("Py_GIL_DISABLED")' "$2" >/dev/null 2>&1
-}
-
 # The abi3 wheel the default 3.14 built, on the default CPython 3.13, the oldest the module
 # supports (no 3.13t: its free-threading was experimental), with the embedding application.
 tl_gil_313_tests() {
     local python
     python=$(tl_gil_313_interpreter)
-    tl_is_default_build "$python" 3.13 || tl_die "$python is not a default CPython 3.13"
+    tl_is_cpython "$python" 3.13 default || tl_die "$python is not a default CPython 3.13"
     tl_say "gil-3.13 interpreter: $python, the abi3 wheel"
     tl_wheel_tests gil-3.13 "$python" "${TL_ABI3_WHEEL:-$(ls "$TL_ROOT"/build/dist/gil/tempoloom-*.whl)}"
     tl_embed_test gil-3.13 "$TL_ROOT/build/gil-3.13-test-venv/bin/python" "" ""
@@ -330,7 +323,7 @@ tl_gil_315_tests() {
     local python abi3 abi3t venv=$TL_ROOT/build/gil-3.15-test-venv dir=$TL_ROOT/build/gil-3.15-abi3t
     local chosen module
     python=$(tl_gil_315_interpreter)
-    tl_is_default_build "$python" 3.15 || tl_die "$python is not a default CPython 3.15"
+    tl_is_cpython "$python" 3.15 default || tl_die "$python is not a default CPython 3.15"
     abi3=${TL_ABI3_WHEEL:-$(ls "$TL_ROOT"/build/dist/gil/tempoloom-*.whl)}
     abi3t=${TL_ABI3T_WHEEL:-$(ls "$TL_ROOT"/build/dist/free-threaded-3.15/tempoloom-*.whl)}
     tl_say "gil-3.15 interpreter: $python, the abi3 wheel"

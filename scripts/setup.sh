@@ -76,13 +76,19 @@ tl_system_packages() {
     tl_apt_install "${base[@]}"
 }
 
-# Whether the interpreter is a free-threaded CPython of the series (default 3.14).
-tl_is_free_threaded() {
+# Whether the interpreter is a CPython of the series, its build free-threaded (and running
+# without the GIL) for "free-threaded", with the GIL for "default".
+tl_is_cpython() {
     "$1" -c 'import sys, sysconfig
-assert "%d.%d" % sys.version_info[:2] == sys.argv[1]
-assert sysconfig.get_config_var("Py_GIL_DISABLED") == 1
-assert not sys._is_gil_enabled()' "${2:-3.14}" >/dev/null 2>&1
+series, kind = sys.argv[1:]
+assert "%d.%d" % sys.version_info[:2] == series
+free = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+assert free == (kind == "free-threaded")
+assert not free or not sys._is_gil_enabled()' "$2" "$3" >/dev/null 2>&1
 }
+
+# Whether the interpreter is a free-threaded CPython of the series (default 3.14).
+tl_is_free_threaded() { tl_is_cpython "$1" "${2:-3.14}" free-threaded; }
 
 # The first URI of the machine's Debian archive, as its apt configuration names it.
 tl_debian_mirror() {
