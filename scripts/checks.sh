@@ -273,6 +273,12 @@ tl_interpreter_tests() {
     TL_WHEEL=$wheel
 }
 
+# The file `import tempoloom` loads in the interpreter, run from the tests' folder as the
+# tests are, with the given PYTHONPATH (empty: none).
+tl_imported_module() {
+    (cd "$TL_ROOT/tests/python" && PYTHONPATH=$2 "$1" -c 'import tempoloom; print(tempoloom.__file__)')
+}
+
 # The Python tests against a wheel in a fresh environment of the interpreter, the module
 # it installs checked to be the wheel's, byte for byte: a stable-ABI wheel built with one
 # interpreter runs so on the others it covers. Arguments: a name for the environment, the
@@ -280,8 +286,7 @@ tl_interpreter_tests() {
 tl_wheel_tests() {
     local name=$1 python=$2 wheel=$3 venv=$TL_ROOT/build/$1-test-venv module
     tl_fresh_test_venv "$python" "$venv" "$wheel"
-    module=$(cd "$TL_ROOT/tests/python" && "$venv/bin/python" -c \
-        'import tempoloom; print(tempoloom.__file__)')
+    module=$(tl_imported_module "$venv/bin/python" "")
     "$venv/bin/python" - "$wheel" "$module" <<'PY' || tl_die "$name: $module is not the module of $wheel"
 import sys, zipfile
 wheel, module = sys.argv[1:]
@@ -342,8 +347,7 @@ tl_gil_315_tests() {
 with zipfile.ZipFile(sys.argv[1]) as wheel:
     wheel.extract("tempoloom.abi3t.so", sys.argv[2])' "$abi3t" "$dir" ||
         tl_die "gil-3.15: no tempoloom.abi3t.so in $abi3t"
-    module=$(cd "$TL_ROOT/tests/python" && PYTHONPATH=$dir "$venv/bin/python" -c \
-        'import tempoloom; print(tempoloom.__file__)')
+    module=$(tl_imported_module "$venv/bin/python" "$dir")
     [ "$module" -ef "$dir/tempoloom.abi3t.so" ] || tl_die "gil-3.15: imported $module, not the abi3t file"
     tl_say "gil-3.15: tempoloom.abi3t.so from $(basename "$abi3t") (sha256 $(sha256sum "$module" |
         cut -c1-16)): running the python tests"
@@ -374,8 +378,7 @@ tl_runtime_configurations() {
         tl_logged "C++ runtime ($name)" "$log" "$TL_VENV/bin/cmake" --build "$build" \
             --target tempoloom
         module=$(ls "$build"/tempoloom.*.so)
-        file=$(cd "$TL_ROOT/tests/python" && PYTHONPATH=$build "$TL_VPY" -c \
-            'import tempoloom; print(tempoloom.__file__)')
+        file=$(tl_imported_module "$TL_VPY" "$build")
         [ "$file" -ef "$module" ] || tl_die "C++ runtime ($name): imported $file, not $module"
         (cd "$TL_ROOT/tests/python" && PYTHONPATH=$build "$TL_VPY" -m pytest -p no:cacheprovider \
             -q -k test_panic_raised_by_python_code_is_resumed)
