@@ -111,10 +111,12 @@ PyTypeObject* TypeObjectCache::requireSlow() {
 }
 
 Fallible<OwnedRef> readField(const ClockData& clock, double ClockState::* field) {
-    if (auto unchanged = checkNoChange(clock.borrow); !unchanged) {
-        return propagate(unchanged);
+    auto value = readWithoutHold(
+        clock, [field](const ClockState& state) { return ClockState::load(state.*field); });
+    if (!value) {
+        return propagate(value);
     }
-    return requireObject(PyFloat_FromDouble(ClockState::load(clock.state.*field)));
+    return requireObject(PyFloat_FromDouble(*value));
 }
 
 PendingError wallClockError() {
