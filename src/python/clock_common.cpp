@@ -144,6 +144,7 @@ PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, Py
         ClockData& clock = asClock(object.get());
         clock.state = *state;
         std::construct_at(&clock.borrow);
+        std::construct_at(&clock.changes);
         return object;
     });
 }
