@@ -36,7 +36,7 @@ tl_unit_tests() {
 # Dependabot's file against their schemas; the workflow audited by zizmor; its cibuildwheel
 # the one pyproject.toml pins; and the wheels cibuildwheel builds on each of its runners.
 tl_packaging_checks() {
-    local out pinned used platform arch identifiers
+    local out pinned used platform arch identifiers newest manifest
     out=$("$TL_VENV/bin/validate-pyproject" "$TL_ROOT/pyproject.toml" 2>&1) ||
         tl_die "stage 'packaging' failed: validate-pyproject: $out"
     tl_say "packaging: validate-pyproject: $out"
@@ -58,6 +58,14 @@ tl_packaging_checks() {
     [ -n "$pinned" ] && [ "$pinned" = "$used" ] ||
         tl_die "cibuildwheel: pyproject.toml pins '$pinned', the workflow uses '$used'"
     tl_say "packaging: cibuildwheel $pinned in pyproject.toml and the workflow"
+    # The release gate audits against the manifest of the CPython source the test command
+    # reads: the newest release of the newest series.
+    read -r newest _ <<<"${TL_CPYTHON_RELEASES[3.15]}"
+    manifest=$(grep -A2 'repository: python/cpython' "$TL_ROOT/.github/workflows/wheels.yml" |
+        sed -n 's/^ *ref: *//p')
+    [ "$manifest" = "v${newest/\~/}" ] ||
+        tl_die "the workflow audits against CPython '$manifest', the test command against v${newest/\~/}"
+    tl_say "packaging: the stable ABI's manifest of CPython $manifest in the workflow and here"
     # The runners' architectures are named: this machine would list its own alone. The
     # wheels line names what they make; the release checks read it.
     while read -r platform arch identifiers; do
@@ -473,8 +481,9 @@ tl_runtime_configurations() {
     done
 }
 
-# What the publish job checks before an upload, on this machine's files: the abi3 wheel
-# audited by abi3audit, as cibuildwheel audits it; the sdist and the wheels built here (free-threaded 3.14, abi3, abi3t by the
+# What the publish job checks before an upload, on this machine's files: the stable-ABI
+# wheels audited by abi3audit (the abi3 one, as cibuildwheel audits it) and against CPython's
+# manifest; the sdist and the wheels built here (free-threaded 3.14, abi3, abi3t by the
 # free-threaded 3.15) are the release files for the interpreters of Linux x86_64's
 # manylinux line, of the project's version, the sdist holding exactly what git tracks (and
 # PKG-INFO); twine accepts them; check-sdist's own sdist matches git too, junk left in the
@@ -490,6 +499,7 @@ tl_release_checks() {
     tl_say "release checks: the abi3 wheel audited as cibuildwheel audits it"
     "$TL_VPY" "$TL_ROOT/scripts/audit_stable_abi.py" "$abi3" 2>>"$log" ||
         tl_die "stage 'release checks' failed: audit of $(basename "$abi3") (log: $log)"
+    tl_manifest_audit "$abi3" "$abi3t"
     tl_say "release checks: the files of the project's version for Linux x86_64"
     "$TL_VPY" "$TL_ROOT/scripts/release_check.py" "$dist" --runner linux x86_64 \
         --expect cp311-manylinux_x86_64 cp312-manylinux_x86_64 cp313-manylinux_x86_64 \
@@ -502,6 +512,40 @@ tl_release_checks() {
     tl_logged "check-sdist" "$log" env -C "$TL_ROOT" "$TL_VENV/bin/check-sdist" --no-isolation \
         --inject-junk
     tl_say "release checks: check-sdist --inject-junk: $(tail -n 1 "$log")"
+}
+
+# Misc/stable_abi.toml of the newest CPython source the test command reads, 3.15's,
+# unpacked into build/; prints its path.
+tl_stable_abi_manifest() {
+    local version tarball dir=$TL_ROOT/build/stable-abi-manifest
+    read -r version tarball < <(tl_cpython_source 3.15) || exit 1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    tar -xJf "$tarball" -C "$dir" --strip-components=1 --wildcards '*/Misc/stable_abi.toml' ||
+        tl_die "no Misc/stable_abi.toml in $tarball"
+    printf '%s\n' "$dir/Misc/stable_abi.toml"
+}
+
+# Each stable-ABI wheel's module against CPython's own manifest, at the floor of its tag;
+# and the audit shown able to fail: the abi3t module held to the abi3 wheel's floor imports
+# calls newer than 3.11.
+tl_manifest_audit() {
+    local manifest out abi3t
+    manifest=$(tl_stable_abi_manifest)
+    tl_say "release checks: the stable-ABI wheels against $manifest"
+    "$TL_VPY" "$TL_ROOT/scripts/audit_manifest.py" "$manifest" "$@" ||
+        tl_die "stage 'release checks' failed: a stable-ABI wheel imports what its floor lacks"
+    for abi3t in "$@"; do
+        [[ $abi3t == *-abi3t-* ]] || continue
+        if out=$("$TL_VPY" "$TL_ROOT/scripts/audit_manifest.py" "$manifest" --floor 3.11 \
+            "$abi3t" 2>&1); then
+            tl_die "release checks: the audit passed the abi3t module at 3.11's floor, which it must not"
+        fi
+        grep -q 'Py_GetConstant (3.13)' <<<"$out" ||
+            tl_die "release checks: the audit of the abi3t module at 3.11's floor failed otherwise: $out"
+        tl_say "release checks: held to 3.11's floor, the abi3t module fails the audit, as it must:" \
+            "$(sed 's/.*outside the stable ABI of 3.11: //' <<<"$out")"
+    done
 }
 
 # src/python compiled against an interpreter's headers with a plain -I, warnings as errors,

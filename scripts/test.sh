@@ -12,7 +12,8 @@
 #   this machine, not built: a stage says what it skipped without them); the same file on
 #   the default (GIL) 3.14 with the embedding application, and the Python tests on a
 #   free-threaded CPython 3.15, from a wheel made the same way; the checks the publish job
-#   makes before an upload; the resumed-fault test against each C++ runtime configuration; a user's build
+#   makes before an upload, each stable-ABI wheel audited against CPython's manifest among
+#   them; the resumed-fault test against each C++ runtime configuration; a user's build
 #   from the sdist, which a warning must not stop; the Python tests on the default CPython
 #   3.15 against the abi3 wheel and the abi3t one of the free-threaded 3.15; the sources
 #   compiled as MSVC and macOS (arm64 and x86_64) read them, and the module linked for musl;
