@@ -75,7 +75,10 @@ def imported_symbols(path):
 
 def wheel_floor(wheel):
     """The stable ABI a wheel's tag promises, and the version it starts at."""
-    python, abi = wheel.name.removesuffix(".whl").split("-")[2:4]
+    parts = wheel.name.removesuffix(".whl").split("-")
+    if len(parts) != 5 or not wheel.name.endswith(".whl"):
+        raise SystemExit(f"audit: {wheel} is not a wheel")
+    python, abi = parts[2:4]
     stable = [tag for tag in abi.split(".") if tag in ("abi3", "abi3t")]
     if not stable:
         raise SystemExit(f"audit: {wheel.name} is not a stable-ABI wheel")
