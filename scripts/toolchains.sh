@@ -2,8 +2,8 @@
 # Compiles the sources as the other targets' own toolchains read them, warnings as errors,
 # without linking or running anything:
 # - MSVC mode, x64 and arm64: clang-19 in MSVC mode with MSVC's C++ standard library and
-#   CPython's Windows headers, every file but the POSIX layer, with the warnings that stand
-#   for /W4. The library's headers are not in this repository: they are looked for in
+#   CPython's Windows headers, every file but the POSIX layer, and the Python layer again
+#   for the abi3 wheel, with the warnings that stand for /W4. The library's headers are not in this repository: they are looked for in
 #   $TEMPOLOOM_MSVC_STL, else ../shared/msvc-stl beside the clone; without them the stage
 #   says so and is skipped.
 # - macOS arm64 and x86_64: zig's clang with macOS's libc headers and libc++, the plain C++
@@ -33,14 +33,26 @@ tl_msvc_mode() {
     mapfile -t files < <(cd "$TL_ROOT" && find src -name '*.cpp' ! -name posix.cpp | sort)
     for arch in x64 arm64; do
         tl_say "MSVC mode ($arch): ${#files[@]} files with $stl"
-        for file in "${files[@]}"; do
-            (cd "$TL_ROOT" && "$stl/msvc-mode" --arch "$arch" -std=c++23 "${TL_MSVC_WARNINGS[@]}" \
-                "${TL_MSVC_DEFINES[@]}" -DPy_GIL_DISABLED=1 -Isrc -I"$TL_WIN_PYTHON/Include" \
-                -I"$TL_WIN_PYTHON/PC" "$file") ||
-                tl_die "stage 'MSVC mode ($arch)' failed on $file"
-        done
+        tl_msvc_compile "$stl" "$arch" -DPy_GIL_DISABLED=1 "${files[@]}"
+        # The abi3 wheel's build: the Python layer for the stable ABI of 3.11, as on a
+        # default interpreter.
+        tl_say "MSVC mode ($arch): src/python for the stable ABI of 3.11"
+        tl_msvc_compile "$stl" "$arch" -DPy_LIMITED_API=0x030B0000 "$TL_ROOT"/src/python/*.cpp
     done
     tl_say "MSVC mode: x64 and arm64 clean"
+}
+
+# Each file as MSVC reads it. Arguments: the library's folder, the architecture, one
+# definition, the files.
+tl_msvc_compile() {
+    local stl=$1 arch=$2 define=$3 file
+    shift 3
+    for file in "$@"; do
+        (cd "$TL_ROOT" && "$stl/msvc-mode" --arch "$arch" -std=c++23 "${TL_MSVC_WARNINGS[@]}" \
+            "${TL_MSVC_DEFINES[@]}" "$define" -Isrc -I"$TL_WIN_PYTHON/Include" \
+            -I"$TL_WIN_PYTHON/PC" "$file") ||
+            tl_die "stage 'MSVC mode ($arch)' failed on $file ($define)"
+    done
 }
 
 # Apple silicon and Intel Macs.
