@@ -317,12 +317,13 @@ PY
     (cd "$TL_ROOT/tests/python" && "$venv/bin/python" -m pytest -p no:cacheprovider -q)
 }
 
+tl_pyenv_root() { pyenv root 2>/dev/null || printf '%s\n' "${PYENV_ROOT:-$HOME/.pyenv}"; }
+
 # A default CPython of the series with its headers that this machine has, not built here:
 # pyenv's newest of the series, else the system's. Prints its path, or nothing.
 tl_found_cpython() {
-    local series=$1 root candidate
-    root=$(pyenv root 2>/dev/null || printf '%s\n' "${PYENV_ROOT:-$HOME/.pyenv}")
-    for candidate in $(ls -d "$root/versions/$series".*/bin/"python$series" 2>/dev/null |
+    local series=$1 candidate
+    for candidate in $(ls -d "$(tl_pyenv_root)/versions/$series".*/bin/"python$series" 2>/dev/null |
         sort -rV) "/usr/bin/python$series"; do
         if [ -x "$candidate" ] && tl_is_cpython "$candidate" "$series" default &&
             "$candidate" -c 'import ensurepip, os, sys, sysconfig
@@ -336,9 +337,7 @@ sys.exit(not os.path.exists(os.path.join(sysconfig.get_path("include"), "Python.
 
 # What a stage says when this machine has no such CPython of the series.
 tl_lacks_cpython() {
-    local root
-    root=$(pyenv root 2>/dev/null || printf '%s\n' "${PYENV_ROOT:-$HOME/.pyenv}")
-    tl_say "gil-$1: skipped: no default CPython $1 with its headers in $root/versions or /usr/bin: $2"
+    tl_say "gil-$1: skipped: no default CPython $1 with its headers in $(tl_pyenv_root)/versions or /usr/bin: $2"
 }
 
 # The abi3 wheel of this run, else of the last one (a stage run alone).
