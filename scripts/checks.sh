@@ -346,8 +346,14 @@ tl_abi3_wheel() {
         printf '%s\n' "$TL_ABI3_WHEEL"
         return 0
     fi
-    ls "$TL_ROOT"/build/dist/{gil-3.11,gil}/tempoloom-*-cp311-abi3-*.whl 2>/dev/null | head -n 1 |
-        grep . || tl_die "no abi3 wheel in build/dist: run the gil-3.11 or gil stage first"
+    local wheel
+    for wheel in "$TL_ROOT"/build/dist/{gil-3.11,gil}/tempoloom-*-cp311-abi3-*.whl; do
+        if [ -f "$wheel" ]; then
+            printf '%s\n' "$wheel"
+            return 0
+        fi
+    done
+    tl_die "no abi3 wheel in build/dist: run the gil-3.11 or gil stage first"
 }
 
 # The abi3 wheel (cp311-abi3), built from the sdist by the oldest CPython it serves, as
