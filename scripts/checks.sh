@@ -36,7 +36,7 @@ tl_unit_tests() {
 # Dependabot's file against their schemas; the workflow audited by zizmor; its cibuildwheel
 # the one pyproject.toml pins; and the wheels cibuildwheel builds on each of its runners.
 tl_packaging_checks() {
-    local out pinned used platform arch identifiers
+    local out pinned used platform arch identifiers newest manifest
     out=$("$TL_VENV/bin/validate-pyproject" "$TL_ROOT/pyproject.toml" 2>&1) ||
         tl_die "stage 'packaging' failed: validate-pyproject: $out"
     tl_say "packaging: validate-pyproject: $out"
@@ -58,6 +58,14 @@ tl_packaging_checks() {
     [ -n "$pinned" ] && [ "$pinned" = "$used" ] ||
         tl_die "cibuildwheel: pyproject.toml pins '$pinned', the workflow uses '$used'"
     tl_say "packaging: cibuildwheel $pinned in pyproject.toml and the workflow"
+    # The release gate audits against the manifest of the CPython source the test command
+    # reads: the newest release of the newest series.
+    read -r newest _ <<<"${TL_CPYTHON_RELEASES[3.15]}"
+    manifest=$(grep -A2 'repository: python/cpython' "$TL_ROOT/.github/workflows/wheels.yml" |
+        sed -n 's/^ *ref: *//p')
+    [ "$manifest" = "v${newest/\~/}" ] ||
+        tl_die "the workflow audits against CPython '$manifest', the test command against v${newest/\~/}"
+    tl_say "packaging: the stable ABI's manifest of CPython $manifest in the workflow and here"
     # The runners' architectures are named: this machine would list its own alone. The
     # wheels line names what they make; the release checks read it.
     while read -r platform arch identifiers; do
@@ -141,8 +149,18 @@ tl_fresh_test_venv() {
     local python=$1 venv=$2 wheel=$3 log=$TL_CACHE/logs/test-venv.log
     : >"$log"
     tl_logged "test environment" "$log" "$python" -m venv --clear "$venv"
+    tl_group_pip "$venv" "$log"
     tl_logged "test environment" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
         install -q "$wheel" --group "$(tl_group test)"
+}
+
+# pip 25.1 or newer in an environment, the first that reads dependency groups: CPython 3.11
+# and 3.12 bundle older ones.
+tl_group_pip() {
+    "$1/bin/python" -c 'import sys, pip
+sys.exit(tuple(map(int, pip.__version__.split(".")[:2])) < (25, 1))' ||
+        tl_logged "pip" "$2" "$1/bin/python" -m pip --disable-pip-version-check install -q \
+            --upgrade "pip>=25.1"
 }
 
 # The sdist built, a wheel built from it as pip does for a user (build isolation) and
@@ -261,6 +279,7 @@ tl_interpreter_tests() {
     if [ ! -x "$venv/bin/python" ]; then
         tl_logged "$name interpreter" "$log" "$python" -m venv "$venv"
     fi
+    tl_group_pip "$venv" "$log"
     tl_logged "$name interpreter" "$log" "$venv/bin/python" -m pip --disable-pip-version-check \
         install -q --group "$(tl_group build)"
     [ -n "${TL_SDIST:-}" ] || tl_sdist
@@ -298,25 +317,98 @@ PY
     (cd "$TL_ROOT/tests/python" && "$venv/bin/python" -m pytest -p no:cacheprovider -q)
 }
 
+tl_pyenv_root() { pyenv root 2>/dev/null || printf '%s\n' "${PYENV_ROOT:-$HOME/.pyenv}"; }
+
+# A default CPython of the series with its headers that this machine has, not built here:
+# pyenv's newest of the series, else the system's. Prints its path, or nothing.
+tl_found_cpython() {
+    local series=$1 candidate
+    for candidate in $(ls -d "$(tl_pyenv_root)/versions/$series".*/bin/"python$series" 2>/dev/null |
+        sort -rV) "/usr/bin/python$series"; do
+        if [ -x "$candidate" ] && tl_is_cpython "$candidate" "$series" default &&
+            "$candidate" -c 'import ensurepip, os, sys, sysconfig
+sys.exit(not os.path.exists(os.path.join(sysconfig.get_path("include"), "Python.h")))' \
+                2>/dev/null; then
+            printf '%s\n' "$candidate"
+            return 0
+        fi
+    done
+}
+
+# What a stage says when this machine has no such CPython of the series.
+tl_lacks_cpython() {
+    tl_say "gil-$1: skipped: no default CPython $1 with its headers in $(tl_pyenv_root)/versions or /usr/bin: $2"
+}
+
+# The abi3 wheel of this run, else of the last one (a stage run alone).
+tl_abi3_wheel() {
+    if [ -n "${TL_ABI3_WHEEL:-}" ]; then
+        printf '%s\n' "$TL_ABI3_WHEEL"
+        return 0
+    fi
+    local wheel
+    for wheel in "$TL_ROOT"/build/dist/{gil-3.11,gil}/tempoloom-*-cp311-abi3-*.whl; do
+        if [ -f "$wheel" ]; then
+            printf '%s\n' "$wheel"
+            return 0
+        fi
+    done
+    tl_die "no abi3 wheel in build/dist: run the gil-3.11 or gil stage first"
+}
+
+# The abi3 wheel (cp311-abi3), built from the sdist by the oldest CPython it serves, as
+# cibuildwheel builds it with cp311, and the Python tests and the embedding application on
+# that 3.11. Sets TL_ABI3_WHEEL. Where this machine has no 3.11, the default 3.14 builds the
+# wheel instead (tl_gil_tests).
+tl_gil_311_tests() {
+    local python
+    python=$(tl_found_cpython 3.11)
+    if [ -z "$python" ]; then
+        tl_lacks_cpython 3.11 "neither the Python tests nor the embedding application run on 3.11, and the default 3.14 builds the abi3 wheel"
+        return 0
+    fi
+    tl_interpreter_tests gil-3.11 "$python"
+    TL_ABI3_WHEEL=$TL_WHEEL
+    tl_embed_test gil-3.11 "$TL_ROOT/build/gil-3.11-test-venv/bin/python" "" ""
+}
+
+# The abi3 wheel on the default CPython 3.12 that this machine has.
+tl_gil_312_tests() {
+    local python wheel
+    python=$(tl_found_cpython 3.12)
+    if [ -z "$python" ]; then
+        tl_lacks_cpython 3.12 "the Python tests do not run on 3.12"
+        return 0
+    fi
+    wheel=$(tl_abi3_wheel)
+    tl_say "gil-3.12 interpreter: $python, the abi3 wheel"
+    tl_wheel_tests gil-3.12 "$python" "$wheel"
+}
+
 # The same Python tests on the default interpreter, with the GIL, and the embedding
-# application against it. Its wheel is the abi3 one (cp313-abi3), which the default 3.13
-# and 3.15 install too; TL_ABI3_WHEEL.
+# application against it, from the abi3 wheel, which it builds itself when no 3.11 has.
 tl_gil_tests() {
     local python
     python=$(tl_gil_interpreter)
-    tl_interpreter_tests gil "$python"
-    TL_ABI3_WHEEL=$TL_WHEEL
+    if [ -n "${TL_ABI3_WHEEL:-}" ]; then
+        tl_say "gil interpreter: $python, the abi3 wheel"
+        tl_wheel_tests gil "$python" "$TL_ABI3_WHEEL"
+    else
+        tl_interpreter_tests gil "$python"
+        TL_ABI3_WHEEL=$TL_WHEEL
+    fi
     tl_embed_test gil "$TL_ROOT/build/gil-test-venv/bin/python" "" ""
 }
 
-# The abi3 wheel the default 3.14 built, on the default CPython 3.13, the oldest the module
-# supports (no 3.13t: its free-threading was experimental), with the embedding application.
+# The abi3 wheel on the default CPython 3.13 (no 3.13t: its free-threading was
+# experimental), with the embedding application.
 tl_gil_313_tests() {
-    local python
+    local python wheel
     python=$(tl_gil_313_interpreter)
     tl_is_cpython "$python" 3.13 default || tl_die "$python is not a default CPython 3.13"
+    wheel=$(tl_abi3_wheel)
     tl_say "gil-3.13 interpreter: $python, the abi3 wheel"
-    tl_wheel_tests gil-3.13 "$python" "${TL_ABI3_WHEEL:-$(ls "$TL_ROOT"/build/dist/gil/tempoloom-*.whl)}"
+    tl_wheel_tests gil-3.13 "$python" "$wheel"
     tl_embed_test gil-3.13 "$TL_ROOT/build/gil-3.13-test-venv/bin/python" "" ""
 }
 
@@ -329,7 +421,11 @@ tl_gil_315_tests() {
     local chosen module
     python=$(tl_gil_315_interpreter)
     tl_is_cpython "$python" 3.15 default || tl_die "$python is not a default CPython 3.15"
-    abi3=${TL_ABI3_WHEEL:-$(ls "$TL_ROOT"/build/dist/gil/tempoloom-*.whl)}
+    # The abi3 build holds to the stable ABI of 3.11 whichever interpreter compiles it: the
+    # newest headers hide from it what came later, and show no deprecation.
+    tl_compile_python_layer gil-3.15 "$python" "for the stable ABI of 3.11" \
+        -DPy_LIMITED_API=0x030B0000
+    abi3=$(tl_abi3_wheel)
     abi3t=${TL_ABI3T_WHEEL:-$(ls "$TL_ROOT"/build/dist/free-threaded-3.15/tempoloom-*.whl)}
     tl_say "gil-3.15 interpreter: $python, the abi3 wheel"
     tl_wheel_tests gil-3.15 "$python" "$abi3"
@@ -390,28 +486,30 @@ tl_runtime_configurations() {
     done
 }
 
-# What the publish job checks before an upload, on this machine's files: the sdist and the
-# wheels built here (free-threaded 3.14, abi3 by the default 3.14, abi3t by the
+# What the publish job checks before an upload, on this machine's files: the stable-ABI
+# wheels audited by abi3audit (the abi3 one, as cibuildwheel audits it) and against CPython's
+# manifest; the sdist and the wheels built here (free-threaded 3.14, abi3, abi3t by the
 # free-threaded 3.15) are the release files for the interpreters of Linux x86_64's
 # manylinux line, of the project's version, the sdist holding exactly what git tracks (and
 # PKG-INFO); twine accepts them; check-sdist's own sdist matches git too, junk left in the
 # work tree kept out.
 tl_release_checks() {
-    local dist=$TL_ROOT/build/dist/release log=$TL_CACHE/logs/release.log
+    local dist=$TL_ROOT/build/dist/release log=$TL_CACHE/logs/release.log abi3 abi3t
+    abi3=$(tl_abi3_wheel)
+    abi3t=$(ls "$TL_ROOT"/build/dist/free-threaded-3.15/tempoloom-*.whl)
     rm -rf "$dist"
     mkdir -p "$dist"
-    cp "$TL_SDIST" "$TL_ROOT"/build/dist/{free-threaded,gil,free-threaded-3.15}/tempoloom-*.whl \
-        "$dist"
+    cp "$TL_SDIST" "$TL_ROOT"/build/dist/free-threaded/tempoloom-*.whl "$abi3" "$abi3t" "$dist"
     # abi3audit knows no abi3t: cibuildwheel audits the abi3 wheel alone, and so does this.
     tl_say "release checks: the abi3 wheel audited as cibuildwheel audits it"
-    for wheel in "$TL_ROOT"/build/dist/gil/tempoloom-*.whl; do
-        "$TL_VPY" "$TL_ROOT/scripts/audit_stable_abi.py" "$wheel" 2>>"$log" ||
-            tl_die "stage 'release checks' failed: audit of $(basename "$wheel") (log: $log)"
-    done
+    "$TL_VPY" "$TL_ROOT/scripts/audit_stable_abi.py" "$abi3" 2>>"$log" ||
+        tl_die "stage 'release checks' failed: audit of $(basename "$abi3") (log: $log)"
+    tl_manifest_audit "$abi3" "$abi3t"
     tl_say "release checks: the files of the project's version for Linux x86_64"
     "$TL_VPY" "$TL_ROOT/scripts/release_check.py" "$dist" --runner linux x86_64 \
-        --expect cp313-manylinux_x86_64 cp314-manylinux_x86_64 cp314t-manylinux_x86_64 \
-        cp315-manylinux_x86_64 cp315t-manylinux_x86_64
+        --expect cp311-manylinux_x86_64 cp312-manylinux_x86_64 cp313-manylinux_x86_64 \
+        cp314-manylinux_x86_64 cp314t-manylinux_x86_64 cp315-manylinux_x86_64 \
+        cp315t-manylinux_x86_64
     : >"$log"
     tl_logged "twine check" "$log" env NO_COLOR=1 COLUMNS=200 "$TL_VENV/bin/twine" check \
         --strict "$dist"/*
@@ -421,23 +519,67 @@ tl_release_checks() {
     tl_say "release checks: check-sdist --inject-junk: $(tail -n 1 "$log")"
 }
 
+# Misc/stable_abi.toml of the newest CPython source the test command reads, 3.15's,
+# unpacked into build/; prints its path.
+tl_stable_abi_manifest() {
+    local version tarball dir=$TL_ROOT/build/stable-abi-manifest
+    read -r version tarball < <(tl_cpython_source 3.15) || exit 1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    tar -xJf "$tarball" -C "$dir" --strip-components=1 --wildcards '*/Misc/stable_abi.toml' ||
+        tl_die "no Misc/stable_abi.toml in $tarball"
+    printf '%s\n' "$dir/Misc/stable_abi.toml"
+}
+
+# Each stable-ABI wheel's module against CPython's own manifest, at the floor of its tag;
+# and the audit shown able to fail: the abi3t module held to the abi3 wheel's floor imports
+# calls newer than 3.11.
+tl_manifest_audit() {
+    local manifest out abi3t
+    manifest=$(tl_stable_abi_manifest)
+    tl_say "release checks: the stable-ABI wheels against $manifest"
+    "$TL_VPY" "$TL_ROOT/scripts/audit_manifest.py" "$manifest" "$@" ||
+        tl_die "stage 'release checks' failed: a stable-ABI wheel imports what its floor lacks"
+    for abi3t in "$@"; do
+        [[ $abi3t == *-abi3t-* ]] || continue
+        if out=$("$TL_VPY" "$TL_ROOT/scripts/audit_manifest.py" "$manifest" --floor 3.11 \
+            "$abi3t" 2>&1); then
+            tl_die "release checks: the audit passed the abi3t module at 3.11's floor, which it must not"
+        fi
+        grep -q 'Py_GetConstant (3.13)' <<<"$out" ||
+            tl_die "release checks: the audit of the abi3t module at 3.11's floor failed otherwise: $out"
+        tl_say "release checks: held to 3.11's floor, the abi3t module fails the audit, as it must:" \
+            "$(sed 's/.*outside the stable ABI of 3.11: //' <<<"$out")"
+    done
+}
+
+# src/python compiled against an interpreter's headers with a plain -I, warnings as errors,
+# once for each set of definitions given (empty: none). Arguments: the stage, the
+# interpreter, what the passes are for, then the definitions of each pass.
+tl_compile_python_layer() {
+    local stage=$1 include files abi
+    include=$("$2" -c 'import sysconfig; print(sysconfig.get_path("include"))')
+    files=("$TL_ROOT"/src/python/*.cpp)
+    tl_say "$stage: ${#files[@]} files of src/python against -I$include, $3"
+    shift 3
+    for abi in "$@"; do
+        # shellcheck disable=SC2086 # empty for a version-specific pass
+        c++ -std=c++23 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$TL_ROOT/src" \
+            -I"$include" $abi "${files[@]}" ||
+            tl_die "stage '$stage' failed: src/python compiled with -I$include $abi"
+    done
+}
+
 # The same Python tests on a free-threaded CPython 3.15. Its headers define feature macros
 # (_POSIX_C_SOURCE, _XOPEN_SOURCE) that a standard header included first would define
 # differently; FindPython's -isystem hides the warning, so the Python layer is compiled
 # once more against them with a plain -I, warnings as errors.
 tl_free_threaded_315_tests() {
-    local python include files
+    local python
     python=$(tl_free_threaded_315_interpreter)
     tl_is_free_threaded "$python" 3.15 || tl_die "$python is not a free-threaded CPython 3.15"
-    include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
-    files=("$TL_ROOT"/src/python/*.cpp)
-    tl_say "free-threaded 3.15: ${#files[@]} files of src/python against -I$include, for it and for abi3t"
-    for abi in "" -DPy_TARGET_ABI3T=0x030f0000; do
-        # shellcheck disable=SC2086 # empty for the version-specific pass
-        c++ -std=c++23 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$TL_ROOT/src" \
-            -I"$include" $abi "${files[@]}" ||
-            tl_die "stage 'free-threaded 3.15' failed: src/python compiled with -I$include $abi"
-    done
+    tl_compile_python_layer "free-threaded 3.15" "$python" "for it and for abi3t" "" \
+        -DPy_TARGET_ABI3T=0x030f0000
     # The wheel is the abi3t one (cp315-abi3t); tl_gil_315_tests runs its file on a default 3.15.
     tl_interpreter_tests free-threaded-3.15 "$python"
     TL_ABI3T_WHEEL=$TL_WHEEL

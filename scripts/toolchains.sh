@@ -2,12 +2,12 @@
 # Compiles the sources as the other targets' own toolchains read them, warnings as errors,
 # without linking or running anything:
 # - MSVC mode, x64 and arm64: clang-19 in MSVC mode with MSVC's C++ standard library and
-#   CPython's Windows headers, every file but the POSIX layer, with the warnings that stand
-#   for /W4. The library's headers are not in this repository: they are looked for in
+#   CPython's Windows headers, every file but the POSIX layer, and the Python layer again
+#   for the abi3 wheel, with the warnings that stand for /W4. The library's headers are not in this repository: they are looked for in
 #   $TEMPOLOOM_MSVC_STL, else ../shared/msvc-stl beside the clone; without them the stage
 #   says so and is skipped.
-# - macOS arm64: zig's clang with macOS's libc headers and libc++, the plain C++ layer and
-#   the POSIX layer (the interpreter's macOS headers are not at hand).
+# - macOS arm64 and x86_64: zig's clang with macOS's libc headers and libc++, the plain C++
+#   layer and the POSIX layer (the interpreter's macOS headers are not at hand).
 # - musl x86_64: the module configured by CMake and compiled and linked by zig's clang for
 #   x86_64-linux-musl against the free-threaded CPython headers, then checked for what
 #   musl's loader refuses in a library opened after start-up: static TLS.
@@ -33,33 +33,50 @@ tl_msvc_mode() {
     mapfile -t files < <(cd "$TL_ROOT" && find src -name '*.cpp' ! -name posix.cpp | sort)
     for arch in x64 arm64; do
         tl_say "MSVC mode ($arch): ${#files[@]} files with $stl"
-        for file in "${files[@]}"; do
-            (cd "$TL_ROOT" && "$stl/msvc-mode" --arch "$arch" -std=c++23 "${TL_MSVC_WARNINGS[@]}" \
-                "${TL_MSVC_DEFINES[@]}" -DPy_GIL_DISABLED=1 -Isrc -I"$TL_WIN_PYTHON/Include" \
-                -I"$TL_WIN_PYTHON/PC" "$file") ||
-                tl_die "stage 'MSVC mode ($arch)' failed on $file"
-        done
+        tl_msvc_compile "$stl" "$arch" -DPy_GIL_DISABLED=1 "${files[@]}"
+        # The abi3 wheel's build: the Python layer for the stable ABI of 3.11, as on a
+        # default interpreter.
+        tl_say "MSVC mode ($arch): src/python for the stable ABI of 3.11"
+        tl_msvc_compile "$stl" "$arch" -DPy_LIMITED_API=0x030B0000 "$TL_ROOT"/src/python/*.cpp
     done
     tl_say "MSVC mode: x64 and arm64 clean"
 }
 
+# Each file as MSVC reads it. Arguments: the library's folder, the architecture, one
+# definition, the files.
+tl_msvc_compile() {
+    local stl=$1 arch=$2 define=$3 file
+    shift 3
+    for file in "$@"; do
+        (cd "$TL_ROOT" && "$stl/msvc-mode" --arch "$arch" -std=c++23 "${TL_MSVC_WARNINGS[@]}" \
+            "${TL_MSVC_DEFINES[@]}" "$define" -Isrc -I"$TL_WIN_PYTHON/Include" \
+            -I"$TL_WIN_PYTHON/PC" "$file") ||
+            tl_die "stage 'MSVC mode ($arch)' failed on $file ($define)"
+    done
+}
+
+# Apple silicon and Intel Macs.
 tl_macos() {
-    local scratch file files=() zig=("$TL_VPY" -m ziglang)
+    local scratch file files=() zig=("$TL_VPY" -m ziglang) arch target
     "${zig[@]}" version >/dev/null 2>&1 || tl_die "no ziglang in $TL_VENV (run ./scripts/setup.sh)"
     scratch=$(mktemp -d)
     mapfile -t files < <(cd "$TL_ROOT" && ls src/core/*.cpp src/platform/posix.cpp)
-    tl_say "macOS arm64: ${#files[@]} files with zig $("${zig[@]}" version) c++ -target aarch64-macos"
-    for file in "${files[@]}"; do
-        # An object file, not -fsyntax-only, which zig's cache cannot take.
-        (cd "$TL_ROOT" && "${zig[@]}" c++ -target aarch64-macos -std=c++23 -Wall -Wextra \
-            -Wpedantic -Wshadow-all -Wconversion -Wsign-conversion -Werror -Isrc -c \
-            -o "$scratch/out.o" "$file") || {
-            rm -rf "$scratch"
-            tl_die "stage 'macOS arm64' failed on $file"
-        }
+    for target in aarch64-macos x86_64-macos; do
+        arch=${target%%-*}
+        arch=${arch/aarch64/arm64}
+        tl_say "macOS $arch: ${#files[@]} files with zig $("${zig[@]}" version) c++ -target $target"
+        for file in "${files[@]}"; do
+            # An object file, not -fsyntax-only, which zig's cache cannot take.
+            (cd "$TL_ROOT" && "${zig[@]}" c++ -target "$target" -std=c++23 -Wall -Wextra \
+                -Wpedantic -Wshadow-all -Wconversion -Wsign-conversion -Werror -Isrc -c \
+                -o "$scratch/out.o" "$file") || {
+                rm -rf "$scratch"
+                tl_die "stage 'macOS $arch' failed on $file"
+            }
+        done
+        tl_say "macOS $arch: clean"
     done
     rm -rf "$scratch"
-    tl_say "macOS arm64: clean"
 }
 
 # CMake drives zig here, so the module gets the flags CMake chooses for musl, from the same

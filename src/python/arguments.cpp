@@ -118,15 +118,17 @@ private:
     std::vector<std::string_view> positionalOnlyKeywords_;
 };
 
-bool nameEquals(PyObject* name, std::string_view text) {
-    return PyUnicode_Check(name) &&
-           PyUnicode_EqualToUTF8AndSize(name, text.data(), static_cast<Py_ssize_t>(text.size()));
+// Raises nothing, whatever the str holds.
+bool nameEquals(PyObject* name, const char* ascii) {
+    return PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, ascii) == 0;
 }
 
 // numpy is never imported: its booleans are known by module and type name. Failures to
-// read the names mean "not a numpy boolean".
+// read the names mean "not a numpy boolean". type.__module__ is what PyType_GetModuleName
+// (3.13) returns.
 bool isNumpyBool(PyTypeObject* type) {
-    OwnedRef module = OwnedRef::steal(PyType_GetModuleName(type));
+    OwnedRef module =
+        OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
     if (!module || !nameEquals(module.get(), "numpy")) {
         PyErr_Clear();
         return false;

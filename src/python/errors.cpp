@@ -22,31 +22,77 @@ constexpr const char* panicDoc =
 
 std::atomic<PyObject*> panicType{nullptr};
 
+// PyErr_GetRaisedException and PyErr_SetRaisedException (3.12) in the calls of 3.11's
+// stable ABI: the raised exception, normalized and carrying its traceback (none if nothing
+// was raised), and back. Only failures come here.
+OwnedRef takeRaisedException() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    OwnedRef exception = OwnedRef::steal(value);
+    OwnedRef ownedType = OwnedRef::steal(type);
+    OwnedRef ownedTraceback = OwnedRef::steal(traceback);
+    if (exception && ownedTraceback) {
+        PyException_SetTraceback(exception.get(), ownedTraceback.get());
+    }
+    return exception;
+}
+
+void setRaisedException(OwnedRef exception) {
+    OwnedRef type = OwnedRef::share(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())));
+    OwnedRef traceback = OwnedRef::steal(PyException_GetTraceback(exception.get()));
+    PyErr_Restore(type.release(), exception.release(), traceback.release());
+}
+
+// A str's UTF-8, or nothing with the error cleared.
+std::optional<std::string> utf8Text(PyObject* text) {
+    Py_ssize_t size = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string qualifiedName(PyTypeObject* type) {
+    return utf8Text(OwnedRef::steal(PyType_GetQualName(type)).get())
+        .value_or("<failed to extract type name>");
+}
+
+// "module.qualname", the module left out when it is builtins or __main__, or not a str.
+std::optional<std::string> fullyQualifiedName(PyTypeObject* type) {
+    auto name = utf8Text(OwnedRef::steal(PyType_GetQualName(type)).get());
+    OwnedRef module =
+        OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    if (!name || !module) {
+        PyErr_Clear();
+        return name;
+    }
+    if (!PyUnicode_Check(module.get()) ||
+        PyUnicode_CompareWithASCIIString(module.get(), "builtins") == 0 ||
+        PyUnicode_CompareWithASCIIString(module.get(), "__main__") == 0) {
+        return name;
+    }
+    auto prefix = utf8Text(module.get());
+    return prefix ? *prefix + "." + *name : name;
+}
+
 std::string describePendingException() {
-    OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+    OwnedRef raised = takeRaisedException();
     if (!raised) {
         return "no exception was set";
     }
-    OwnedRef typeName = OwnedRef::steal(PyType_GetFullyQualifiedName(Py_TYPE(raised.get())));
-    const char* utf8 = typeName ? PyUnicode_AsUTF8AndSize(typeName.get(), nullptr) : nullptr;
-    std::string text = utf8 != nullptr ? utf8 : "<unnamed exception type>";
+    std::string text =
+        fullyQualifiedName(Py_TYPE(raised.get())).value_or("<unnamed exception type>");
     if (auto str = strText(raised.get(), Surrogates::refuse)) {
         text += ": ";
         text += *str;
     }
     PyErr_Clear();
     return text;
-}
-
-std::string qualifiedName(PyTypeObject* type) {
-    OwnedRef name = OwnedRef::steal(PyType_GetQualName(type));
-    Py_ssize_t size = 0;
-    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return "<failed to extract type name>";
-    }
-    return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 std::string mismatchText(PyObject* object, PyTypeObject* expected) {
@@ -89,7 +135,7 @@ PendingError PendingError::materialized(OwnedRef instance) {
 }
 
 std::optional<PendingError> PendingError::fetchOrResumeFault() {
-    OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+    OwnedRef raised = takeRaisedException();
     if (!raised) {
         return std::nullopt;
     }
@@ -105,7 +151,7 @@ std::optional<PendingError> PendingError::fetchOrResumeFault() {
             "fault\nPython stack trace below:\n",
             stderr);
         std::fflush(stderr);
-        PyErr_SetRaisedException(raised.release());
+        setRaisedException(std::move(raised));
         PyErr_PrintEx(0);
         resumeFault(std::move(message));
     }
@@ -121,7 +167,7 @@ PendingError PendingError::fetchOrSystemError() {
 
 void PendingError::restore() && {
     if (auto* instance = std::get_if<OwnedRef>(state_.get())) {
-        PyErr_SetRaisedException(instance->release());
+        setRaisedException(std::move(*instance));
         return;
     }
     OwnedRef type;
@@ -150,7 +196,7 @@ PyObject* PendingError::materialize() {
         return instance->get();
     }
     std::move(*this).restore();
-    OwnedRef instance = OwnedRef::steal(PyErr_GetRaisedException());
+    OwnedRef instance = takeRaisedException();
     if (!instance) {
         raiseFault("exception missing after writing to the interpreter");
     }

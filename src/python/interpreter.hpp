@@ -18,8 +18,6 @@ inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
 }
 // Nothing to read inline: PyFloat_AsDouble checks the type itself, one call for any object.
 inline bool readExactFloat(PyObject*, double&) noexcept { return false; }
-// A new reference to None in one call: the stable ABI's Py_None is a call of its own.
-inline PyObject* newNone() noexcept { return Py_GetConstant(Py_CONSTANT_NONE); }
 #else
 inline Py_ssize_t tupleSize(PyObject* tuple) noexcept { return PyTuple_GET_SIZE(tuple); }
 inline PyObject* tupleItem(PyObject* tuple, Py_ssize_t i) noexcept {
@@ -33,6 +31,14 @@ inline bool readExactFloat(PyObject* object, double& value) noexcept {
     value = PyFloat_AS_DOUBLE(object);
     return true;
 }
+#endif
+
+// A new reference to None. From the stable ABI of 3.13 on, Py_None and each reference count
+// change are calls, and Py_GetConstant is one call for both; before it, and in a build for
+// one interpreter, both are inline.
+#if defined(Py_LIMITED_API) && Py_LIMITED_API + 0 >= 0x030D0000
+inline PyObject* newNone() noexcept { return Py_GetConstant(Py_CONSTANT_NONE); }
+#else
 inline PyObject* newNone() noexcept { return Py_NewRef(Py_None); }
 #endif
 

@@ -216,13 +216,23 @@ PySlot moduleSlots[] = {
     {},  // the end
 };
 #else
+// The stable ABI of 3.11 has neither of the later slots, and a 3.11 interpreter refuses a
+// module naming a slot it does not know. Their values tell: the headers define them only
+// from the version that added the slot, in the limited API too, where 3.15's define the
+// slots' numbers always. Without the second slot, a subinterpreter with a GIL of its own
+// still refuses the module, which does not declare that it supports one, and execModule
+// refuses the others.
 PyModuleDef_Slot moduleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(execEntry)},
+#ifdef Py_MOD_GIL_NOT_USED
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+#ifdef Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED
     // The type objects are shared by every module object and belong to the main
     // interpreter: a subinterpreter that used them would crash when it ends. The default
     // build lets legacy subinterpreters past this; execModule refuses them too.
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
     {0, nullptr},
 };
 

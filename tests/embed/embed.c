@@ -67,7 +67,8 @@ static const char finalizeDuringImportScript[] =
     "    if not reached[0]:\n"
     "        print('embed: the import ended before the module code ran', file=sys.stderr)\n"
     "        os._exit(1)\n"
-    "    if sys._is_gil_enabled():\n"
+    // Before 3.13 there is always a GIL, and no sys._is_gil_enabled.
+    "    if getattr(sys, '_is_gil_enabled', lambda: True)():\n"
     "        b'\\0' * 200_000_000\n"
     "importer.start()\n"
     "atexit.register(finalize_during_import)\n";

@@ -1,6 +1,7 @@
 """What the interpreter sees of the module and its classes before any call."""
 
 import importlib
+import importlib.util
 import os
 import shutil
 import subprocess
@@ -137,9 +138,26 @@ def test_reimport_reuses_type_objects():
 def test_subinterpreters_are_refused_and_the_main_interpreter_goes_on(run_python):
     # Both kinds: one with the main interpreter's legacy settings, one isolated, each before
     # the process's first import, which must then be the main interpreter's. Through
-    # _interpreters, which 3.13 has too (concurrent.interpreters came with 3.14).
+    # _interpreters from 3.13 on (concurrent.interpreters came with 3.14), before it
+    # _xxsubinterpreters.
+    if all(importlib.util.find_spec(name) is None
+           for name in ("_interpreters", "_xxsubinterpreters")):
+        pytest.skip("this interpreter has neither _interpreters nor _xxsubinterpreters")
     result = run_python("""
-import _interpreters
+try:
+    import _interpreters
+
+    def run_in(kind, code):
+        interpreter = _interpreters.create(kind)
+        assert _interpreters.exec(interpreter, code) is None
+        _interpreters.destroy(interpreter)
+except ImportError:
+    import _xxsubinterpreters
+
+    def run_in(kind, code):
+        interpreter = _xxsubinterpreters.create(isolated=kind == "isolated")
+        assert _xxsubinterpreters.run_string(interpreter, code) is None
+        _xxsubinterpreters.destroy(interpreter)
 
 probe = '''
 try:
@@ -150,9 +168,7 @@ else:
     print("imported")
 '''
 for kind in ("legacy", "isolated"):
-    interpreter = _interpreters.create(kind)
-    assert _interpreters.exec(interpreter, probe) is None
-    _interpreters.destroy(interpreter)
+    run_in(kind, probe)
 import tempoloom
 clock = tempoloom.Clock()
 clock.add(1.0)
@@ -164,11 +180,14 @@ except BaseException as error:
 """)
     assert result.returncode == 0, result.stderr
     refused = "ImportError module tempoloom does not support loading in subinterpreters"
-    # The default build lets a legacy subinterpreter past the module's declaration; the
-    # module refuses it itself, and says what to do instead.
+    # The default build lets a legacy subinterpreter past the module's declaration, and so
+    # does 3.11 an isolated one, which has no GIL of its own there; the module refuses them
+    # itself, and says what to do instead.
+    itself = refused + "; import it in the main interpreter"
     free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
-    legacy = refused if free_threaded else refused + "; import it in the main interpreter"
-    assert result.stdout.splitlines() == [legacy, refused, "main True", "panic True"]
+    legacy = refused if free_threaded else itself
+    isolated = refused if sys.version_info >= (3, 12) else itself
+    assert result.stdout.splitlines() == [legacy, isolated, "main True", "panic True"]
 
 
 # A first import on a thread while the main thread forks, the fork timed for each moment the
@@ -213,7 +232,7 @@ while not reached[0] and thread.is_alive():
     pass
 if not reached[0]:
     sys.exit("the import ended before the module's code ran")
-if sys._is_gil_enabled():
+if getattr(sys, "_is_gil_enabled", lambda: True)():  # always, before 3.13
     # Keep the GIL, with no call, while the importer detaches and waits to attach again.
     b"\\0" * 200_000_000
 pid = os.fork()
