@@ -32,7 +32,7 @@ PyObject* getTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         // No argument or a bool: nothing to convert, no Python code runs, no hold.
         PyObject* given = slots[0].get();
         if (given == nullptr || Py_IS_TYPE(given, &PyBool_Type)) {
-            const bool applyZero = given != Py_False;
+            const bool applyZero = given == nullptr || given != Py_False;
             auto time = readWithoutHold(
                 clock, [applyZero](const ClockState& state) { return state.time(applyZero); });
             if (!time) {
