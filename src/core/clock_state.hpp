@@ -9,11 +9,12 @@
 namespace tempoloom {
 
 // The two doubles are stored by one writer at a time, under the object's exclusive hold,
-// while readers that take no hold may load them, so every access after construction is a
-// relaxed atomic (load, store). Relaxed is enough: a read returns one field, which an
-// atomic access cannot tear, and the reader's check of the guard (acquire, against the
-// writer's release) already shows it every change that ended before; a change that starts
-// after the check is seen before or after its store to that field, as separate calls could.
+// while readers that take no hold may load them, so every access after construction is
+// atomic. An atomic load cannot tear one field, but a read combines loads: time() pairs a
+// counter reading with the zero point, and a reset between the two would pair an earlier
+// reading with a later zero point. So the changes write inside a window of the object's
+// SequenceCount and the readers read through it, the stores release and the loads acquire
+// as it needs (sequence_count.hpp); on x86 both are plain moves.
 struct ClockState {
     double timeAtLastReset = 0.0;       // the zero point, seconds since startInstant
     double epochTimeAtLastReset = 0.0;  // Unix time at which the zero point was set
@@ -21,10 +22,10 @@ struct ClockState {
 
     static double load(const double& field) noexcept {
         // The field is never a const object; atomic_ref<const T> comes only with C++26.
-        return std::atomic_ref(const_cast<double&>(field)).load(std::memory_order_relaxed);
+        return std::atomic_ref(const_cast<double&>(field)).load(std::memory_order_acquire);
     }
     static void store(double& field, double value) noexcept {
-        std::atomic_ref(field).store(value, std::memory_order_relaxed);
+        std::atomic_ref(field).store(value, std::memory_order_release);
     }
 
     // Reads the counter, then the wall clock; nothing when the wall clock reads before 1970.

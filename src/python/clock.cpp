@@ -25,35 +25,32 @@ PyObject* newEntry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
 
 PyObject* resetEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
-    return clockMethod<ExclusiveHold>(ClockClass::clock, resetParameters, self, args, nargs,
-                                      kwnames, argToDouble, 0.0,
-                                      [](ClockState& state, double newT) -> Fallible<OwnedRef> {
-                                          // The counter is read after the argument was converted.
-                                          if (!state.reset(newT)) {
-                                              return failWith(wallClockError());
-                                          }
-                                          return OwnedRef::steal(newNone());
-                                      });
+    return changeMethod(ClockClass::clock, resetParameters, self, args, nargs, kwnames, argToDouble,
+                        0.0, [](ClockState& state, double newT) -> Fallible<OwnedRef> {
+                            // The counter is read after the argument was converted.
+                            if (!state.reset(newT)) {
+                                return failWith(wallClockError());
+                            }
+                            return OwnedRef::steal(newNone());
+                        });
 }
 
 PyObject* addEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames) noexcept {
-    return clockMethod<ExclusiveHold>(ClockClass::clock, addParameters, self, args, nargs, kwnames,
-                                      argToDouble, 0.0,
-                                      [](ClockState& state, double t) -> Fallible<OwnedRef> {
-                                          state.add(t);
-                                          return OwnedRef::steal(newNone());
-                                      });
+    return changeMethod(ClockClass::clock, addParameters, self, args, nargs, kwnames, argToDouble,
+                        0.0, [](ClockState& state, double t) -> Fallible<OwnedRef> {
+                            state.add(t);
+                            return OwnedRef::steal(newNone());
+                        });
 }
 
 PyObject* addTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) noexcept {
-    return clockMethod<ExclusiveHold>(ClockClass::clock, addTimeParameters, self, args, nargs,
-                                      kwnames, argToDouble, 0.0,
-                                      [](ClockState& state, double t) -> Fallible<OwnedRef> {
-                                          state.addTime(t);
-                                          return OwnedRef::steal(newNone());
-                                      });
+    return changeMethod(ClockClass::clock, addTimeParameters, self, args, nargs, kwnames,
+                        argToDouble, 0.0, [](ClockState& state, double t) -> Fallible<OwnedRef> {
+                            state.addTime(t);
+                            return OwnedRef::steal(newNone());
+                        });
 }
 
 PyMethodDef methods[] = {

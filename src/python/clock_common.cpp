@@ -111,10 +111,12 @@ PyTypeObject* TypeObjectCache::requireSlow() {
 }
 
 Fallible<OwnedRef> readField(const ClockData& clock, double ClockState::* field) {
-    if (auto unchanged = checkNoChange(clock.borrow); !unchanged) {
-        return propagate(unchanged);
+    auto value = readWithoutHold(
+        clock, [field](const ClockState& state) { return ClockState::load(state.*field); });
+    if (!value) {
+        return propagate(value);
     }
-    return requireObject(PyFloat_FromDouble(ClockState::load(clock.state.*field)));
+    return requireObject(PyFloat_FromDouble(*value));
 }
 
 PendingError wallClockError() {
@@ -142,6 +144,7 @@ PyObject* constructClock(const ParameterList& parameters, PyTypeObject* type, Py
         ClockData& clock = asClock(object.get());
         clock.state = *state;
         std::construct_at(&clock.borrow);
+        std::construct_at(&clock.changes);
         return object;
     });
 }

@@ -6,6 +6,7 @@
 
 #include "core/borrow_flag.hpp"
 #include "core/clock_state.hpp"
+#include "core/sequence_count.hpp"
 #include "platform/platform.hpp"
 #include "python/arguments.hpp"
 #include "python/boundary.hpp"
@@ -20,9 +21,10 @@ namespace tempoloom {
 
 // What every instance of both clock classes and their Python subclasses holds after the
 // interpreter's object header. Calls may write the header's reference counts, and changes
-// the borrow flag, so the flag comes first, beside them.
+// the borrow flag and the count, so these come first, beside them.
 struct ClockData {
-    BorrowFlag borrow;  // guards state
+    BorrowFlag borrow;      // guards state
+    SequenceCount changes;  // shows reads that take no hold a change between their loads
     ClockState state;
 };
 
@@ -87,15 +89,18 @@ using SharedHold = Hold<false>;
 using ExclusiveHold = Hold<true>;
 
 // A read that runs no Python code takes no hold: it is refused while a change holds the
-// object, then loads its field. It writes nothing to the object, so threads reading one
-// clock do not pass its cache line back and forth, and a change is never refused because
-// of it. A read that may run Python code takes the shared hold, so that code cannot change
-// the clock under it.
-inline Fallible<void> checkNoChange(const BorrowFlag& flag) {
-    if (flag.heldExclusively()) {
-        return failWith(readRefused());
+// object, then reads through the count, refused too when changes keep coming between its
+// loads. It writes nothing to the object, so threads reading one clock do not pass its
+// cache line back and forth, and a change is never refused because of it. A read that may
+// run Python code takes the shared hold, so that code cannot change the clock under it.
+template <class Read>
+Fallible<double> readWithoutHold(const ClockData& clock, Read read) {
+    if (!clock.borrow.heldExclusively()) {
+        if (auto value = clock.changes.read([&] { return read(clock.state); })) {
+            return *value;
+        }
     }
-    return {};
+    return failWith(readRefused());
 }
 
 enum class ClockClass { monotonicClock, clock };
@@ -177,15 +182,16 @@ inline Fallible<ClockData*> checkedClock(ClockClass cls, PyObject* self) {
     return &asClock(self);
 }
 
-// A float from one field of the state, read without a hold (checkNoChange).
+// A float from one field of the state, read without a hold (readWithoutHold).
 Fallible<OwnedRef> readField(const ClockData& clock, double ClockState::* field);
 
-// A method of one positional parameter: parses, checks self, takes the hold and converts
-// the argument (absent: `absent`), then runs body on the state with the hold still taken.
-template <class HoldKind, class T, class Body>
-PyObject* clockMethod(ClockClass cls, const ParameterList& parameters, PyObject* self,
-                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                      Fallible<T> (*convert)(BorrowedRef), T absent, Body body) noexcept {
+// A change of one positional parameter: parses, checks self, takes the exclusive hold and
+// converts the argument (absent: `absent`), then runs body on the state with the hold still
+// taken, its stores inside a window of the count.
+template <class T, class Body>
+PyObject* changeMethod(ClockClass cls, const ParameterList& parameters, PyObject* self,
+                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                       Fallible<T> (*convert)(BorrowedRef), T absent, Body body) noexcept {
     return objectEntry([&]() -> Fallible<OwnedRef> {
         std::array<BorrowedRef, 1> slots{};
         if (auto parsed = parseVector(parameters, args, nargs, kwnames, slots); !parsed) {
@@ -195,7 +201,7 @@ PyObject* clockMethod(ClockClass cls, const ParameterList& parameters, PyObject*
         if (!clock) {
             return propagate(clock);
         }
-        auto hold = HoldKind::take((*clock)->borrow);
+        auto hold = ExclusiveHold::take((*clock)->borrow);
         if (!hold) {
             return propagate(hold);
         }
@@ -207,6 +213,7 @@ PyObject* clockMethod(ClockClass cls, const ParameterList& parameters, PyObject*
             }
             value = *converted;
         }
+        const SequenceCount::Change change((*clock)->changes);
         return body((*clock)->state, value);
     });
 }

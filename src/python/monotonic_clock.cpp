@@ -32,10 +32,13 @@ PyObject* getTimeEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         // No argument or a bool: nothing to convert, no Python code runs, no hold.
         PyObject* given = slots[0].get();
         if (given == nullptr || Py_IS_TYPE(given, &PyBool_Type)) {
-            if (auto unchanged = checkNoChange(clock.borrow); !unchanged) {
-                return propagate(unchanged);
+            const bool applyZero = given != Py_False;
+            auto time = readWithoutHold(
+                clock, [applyZero](const ClockState& state) { return state.time(applyZero); });
+            if (!time) {
+                return propagate(time);
             }
-            return requireObject(PyFloat_FromDouble(clock.state.time(given != Py_False)));
+            return requireObject(PyFloat_FromDouble(*time));
         }
         // Anything else is converted, or refused, under the shared hold: numpy's __bool__ is
         // Python code, which must not change the clock while this read holds it.

@@ -211,6 +211,39 @@ def test_reads_of_a_clock_that_one_thread_keeps_changing():
     print(f"\nshared reads: {changes} changes, {dict(total)}")
 
 
+def test_reads_of_a_clock_that_one_thread_keeps_resetting():
+    # Each reset puts the zero point at the counter's reading of that moment, plus newT; a
+    # read that paired its own earlier counter reading with that later zero point would
+    # come out below -newT, which no order of the two calls gives.
+    clock = Clock()
+    deadline = time.monotonic() + RUN_SECONDS / 2
+
+    def writer():
+        resets = 0
+        while time.monotonic() < deadline or not resets:
+            clock.reset()
+            resets += 1
+        return resets
+
+    def reader(index):
+        lowest, tally = float("inf"), collections.Counter()
+        while time.monotonic() < deadline or not tally["ok"]:
+            try:
+                lowest = min(lowest, clock.getTime() if index % 2 else clock.getTime(True))
+                tally["ok"] += 1
+            except RuntimeError as error:
+                if str(error) != "Already mutably borrowed" or type(error) is not RuntimeError:
+                    raise
+                tally["refused"] += 1
+        return lowest, tally
+
+    resets, *results = run_threads(lambda i: reader(i) if i else writer(), 3)
+    lowest = min(low for low, _ in results)
+    total = sum((tally for _, tally in results), collections.Counter())
+    assert lowest >= 0.0, f"a read after reset() returned {lowest}"
+    print(f"\nreads beside resets: {resets} resets, {dict(total)}, lowest {lowest:.3g} s")
+
+
 def test_many_threads_sleep_with_good_and_bad_arguments():
     threads = 24
     panic_message = "cannot convert float seconds to Duration: value is either too big or NaN"
