@@ -5,7 +5,7 @@
 // on the millisecond fallback of systems without that timer, allowing for the timer's
 // latency and for the fallback's.
 //
-// The timer model follows published measurements (see the README): requests below 1 ms
+// The timer model follows published measurements (docs/windows.md): requests below 1 ms
 // wake at the next 0.5 ms step after arming, 1 ms and more wake up to 1 ms late; each wake
 // comes a little after its step, and rarely a wake comes milliseconds late. The fallback
 // rounds a request up to whole milliseconds and wakes on the first 15.625 ms tick at or

@@ -24,7 +24,7 @@ tl_unit_tests() {
                 ($4 == "latency-aware" ? $3 : " ->"), $5, $8, ($9 ~ /%$/ ? $9 " of a core" : $9 " µs")
         }' "$model")"
     # The same sleep here, measured inside the wait as under wine: what Python adds on top of
-    # it shows in the benchmark (README, "What it buys you"). A report, on a shared machine.
+    # it shows in the benchmark (docs/performance.md). A report, on a shared machine.
     local overshoot=$TL_CACHE/logs/sleep-overshoot.log
     "$TL_ROOT/build/unit-tests/sleep_overshoot" 50 >"$overshoot" ||
         tl_die "stage 'unit tests' failed: build/unit-tests/sleep_overshoot ($overshoot)"
@@ -98,7 +98,7 @@ tl_sdist() {
     TL_SDIST=$(ls "$dist"/tempoloom-*.tar.gz)
     listing=$(tar -tzf "$TL_SDIST" | cut -d/ -f2- | grep -v '/$')
     missing=$(git -C "$TL_ROOT" ls-files CMakeLists.txt pyproject.toml LICENSE README.md \
-        cmake src stubs | grep -vxF -f <(printf '%s\n' "$listing") || true)
+        CONTRIBUTING.md cmake docs src stubs | grep -vxF -f <(printf '%s\n' "$listing") || true)
     [ -z "$missing" ] || tl_die "$(basename "$TL_SDIST") lacks: $(paste -sd ' ' <<<"$missing")"
     stray=$(grep -E '^(build|dist|\.venv)/|__pycache__' <<<"$listing" || true)
     [ -z "$stray" ] || tl_die "$(basename "$TL_SDIST") holds: $(paste -sd ' ' <<<"$stray")"
