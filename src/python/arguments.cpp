@@ -118,18 +118,11 @@ private:
     std::vector<std::string_view> positionalOnlyKeywords_;
 };
 
-// Raises nothing, whatever the str holds.
-bool nameEquals(PyObject* name, const char* ascii) {
-    return PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, ascii) == 0;
-}
-
 // numpy is never imported: its booleans are known by module and type name. Failures to
-// read the names mean "not a numpy boolean". type.__module__ is what PyType_GetModuleName
-// (3.13) returns.
+// read the names mean "not a numpy boolean".
 bool isNumpyBool(PyTypeObject* type) {
-    OwnedRef module =
-        OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-    if (!module || !nameEquals(module.get(), "numpy")) {
+    OwnedRef module = typeModule(type);
+    if (!module || !strEquals(module.get(), "numpy")) {
         PyErr_Clear();
         return false;
     }
@@ -138,7 +131,7 @@ bool isNumpyBool(PyTypeObject* type) {
         PyErr_Clear();
         return false;
     }
-    return nameEquals(name.get(), "bool_") || nameEquals(name.get(), "bool");
+    return strEquals(name.get(), "bool_") || strEquals(name.get(), "bool");
 }
 
 std::string strOrUnprintable(PyObject* instance) {

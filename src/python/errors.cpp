@@ -46,34 +46,33 @@ void setRaisedException(OwnedRef exception) {
     PyErr_Restore(type.release(), exception.release(), traceback.release());
 }
 
-// A str's UTF-8, or nothing with the error cleared.
+// A str's UTF-8 (of a null one, too), or nothing with the error cleared.
 std::optional<std::string> utf8Text(PyObject* text) {
-    Py_ssize_t size = 0;
-    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text, &size) : nullptr;
-    if (utf8 == nullptr) {
+    auto utf8 = text ? strText(text, Surrogates::refuse) : std::nullopt;
+    if (!utf8) {
         PyErr_Clear();
-        return std::nullopt;
     }
-    return std::string(utf8, static_cast<std::size_t>(size));
+    return utf8;
+}
+
+std::optional<std::string> qualName(PyTypeObject* type) {
+    return utf8Text(OwnedRef::steal(PyType_GetQualName(type)).get());
 }
 
 std::string qualifiedName(PyTypeObject* type) {
-    return utf8Text(OwnedRef::steal(PyType_GetQualName(type)).get())
-        .value_or("<failed to extract type name>");
+    return qualName(type).value_or("<failed to extract type name>");
 }
 
 // "module.qualname", the module left out when it is builtins or __main__, or not a str.
 std::optional<std::string> fullyQualifiedName(PyTypeObject* type) {
-    auto name = utf8Text(OwnedRef::steal(PyType_GetQualName(type)).get());
-    OwnedRef module =
-        OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    auto name = qualName(type);
+    OwnedRef module = typeModule(type);
     if (!name || !module) {
         PyErr_Clear();
         return name;
     }
-    if (!PyUnicode_Check(module.get()) ||
-        PyUnicode_CompareWithASCIIString(module.get(), "builtins") == 0 ||
-        PyUnicode_CompareWithASCIIString(module.get(), "__main__") == 0) {
+    if (!PyUnicode_Check(module.get()) || strEquals(module.get(), "builtins") ||
+        strEquals(module.get(), "__main__")) {
         return name;
     }
     auto prefix = utf8Text(module.get());

@@ -38,4 +38,12 @@ std::optional<std::string> strText(PyObject* object, Surrogates surrogates) {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+bool strEquals(PyObject* object, const char* ascii) noexcept {
+    return PyUnicode_Check(object) && PyUnicode_CompareWithASCIIString(object, ascii) == 0;
+}
+
+OwnedRef typeModule(PyTypeObject* type) {
+    return OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+}
+
 }  // namespace tempoloom

@@ -82,4 +82,11 @@ enum class Surrogates { keep, refuse };
 // str() or the encoding fails.
 std::optional<std::string> strText(PyObject* object, Surrogates surrogates = Surrogates::keep);
 
+// Whether the object is a str equal to the ASCII text. Raises nothing.
+bool strEquals(PyObject* object, const char* ascii) noexcept;
+
+// The type's __module__, which PyType_GetModuleName (3.13) returns; null with the
+// interpreter's exception set when it cannot be read.
+OwnedRef typeModule(PyTypeObject* type);
+
 }  // namespace tempoloom
